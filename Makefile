@@ -1,0 +1,20 @@
+# Thin entry points for the README's commands.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: setup build test clean
+
+setup:
+	bash scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
+# Installs what is missing, configures, builds and runs every test.
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 600
+
+clean:
+	rm -rf $(BUILD)
