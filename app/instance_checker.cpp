@@ -1,0 +1,22 @@
+#include "app/instance_checker.h"
+
+namespace pelmo {
+
+bool CInstanceChecker::IsAnotherInstanceRunning() {
+    std::lock_guard lock(mutex_);
+    if (guard_.IsHeld()) return false;
+    if (guard_.Create(name_) != platform::NamedObject::CREATED) return true;
+    // The content of the object is its own name, NUL-terminated. A failed write
+    // does not matter: holding the object is what guards.
+    guard_.WriteContent(name_.c_str(), name_.size() + 1);
+    return false;
+}
+
+void CInstanceChecker::ReleaseGuard() {
+    std::lock_guard lock(mutex_);
+    guard_.Close();
+}
+
+bool IsClientRunning() { return platform::NamedObject::Exists(CLIENT_GUARD_NAME); }
+
+}  // namespace pelmo
