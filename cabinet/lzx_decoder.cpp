@@ -1,28 +1,489 @@
-// Placeholder until the Lzx decoder lands: every handle request fails.
+// LZX decoder behind the cabinet decoder interface.
+//
+// Each data block of a folder is one frame of at most 32768 output bytes. The
+// window, the repeated offsets, the tree lengths (the base of the next delta)
+// and a block in progress carry over from frame to frame until Reset.
+#include <cstring>
+#include <new>
+
 #include "cabinet/decoder.h"
+#include "cabinet/lzx_bit_reader.h"
+#include "cabinet/lzx_e8.h"
+#include "cabinet/lzx_format.h"
+#include "cabinet/lzx_huffman_table.h"
 
 namespace cab {
+namespace {
+
+using namespace lzx;
+
+constexpr uint32_t kSignature = 0x4349444C;  // "LDIC"
+
+// Bytes allocated past the window: the mirror plus room for copies by 16 bytes.
+constexpr uint32_t kWindowSlack = kMirrorBytes + 48;
+
+using MainTable = HuffmanTable<11, kMaxMainElements>;
+using LengthTable = HuffmanTable<10, kLengthElements>;
+using AlignedTable = HuffmanTable<7, kAlignedElements>;
+using Pretree = HuffmanTable<8, kPretreeElements>;
+
+enum class Header { kNeeded = 1, kInBlock = 2 };
+
+struct State {
+    uint8_t* window;
+    uint32_t windowSize;
+    uint32_t windowMask;
+    uint32_t r0, r1, r2;
+    int positionSlots;
+    int mainElements;
+
+    uint8_t mainLengths[kMaxMainElements];
+    uint8_t mainPrevious[kMaxMainElements];
+    uint8_t lengthLengths[kLengthElements];
+    uint8_t lengthPrevious[kLengthElements];
+    uint8_t alignedLengths[kAlignedElements];
+
+    bool inputOverrun;
+    bool translationPending;
+    int32_t translationSize;
+    int32_t translationPosition;
+
+    uint32_t blockSize;
+    uint32_t blockRemaining;
+    int blockType;
+    Header header;
+
+    uint32_t windowPosition;
+    uint32_t framesDone;
+
+    // Decoding tables, rebuilt with each block header.
+    MainTable mainTable;
+    LengthTable lengthTable;
+    AlignedTable alignedTable;
+    Pretree pretree;
+};
+
+struct Handle {
+    uint32_t signature;
+    CabAllocFn alloc;
+    CabFreeFn free;
+    uint32_t maxBlockSize;
+    State* state;
+};
+
+uint32_t ClampBlockSize(uint32_t* maxBlockSize) {
+    if (*maxBlockSize == 0 || *maxBlockSize > kMaxBlockSize) *maxBlockSize = kMaxBlockSize;
+    return *maxBlockSize;
+}
+
+void ResetState(State& s) {
+    std::memset(s.mainLengths, 0, sizeof s.mainLengths);
+    std::memset(s.mainPrevious, 0, sizeof s.mainPrevious);
+    std::memset(s.lengthLengths, 0, sizeof s.lengthLengths);
+    std::memset(s.lengthPrevious, 0, sizeof s.lengthPrevious);
+    s.r0 = s.r1 = s.r2 = 1;
+    s.windowPosition = 0;
+    s.header = Header::kNeeded;
+    s.blockRemaining = 0;
+    s.blockSize = 0;
+    s.blockType = 0;
+    s.translationPending = true;
+    s.translationSize = 0;
+    s.framesDone = 0;
+    s.translationPosition = 0;
+    s.inputOverrun = false;
+}
+
+// Notes an overrun of the current word-aligned stream in the sticky flag.
+void NoteOverrun(State& s, const BitReader& in) {
+    if (in.PastEnd()) s.inputOverrun = true;
+}
+
+// Reads one segment [first, end) of a tree's lengths as deltas against
+// `previous`, through a pretree sent first.
+bool ReadLengths(State& s, BitReader& in, uint8_t* lengths, const uint8_t* previous, int first,
+                 int end) {
+    uint8_t pretreeLengths[kPretreeElements];
+    for (uint8_t& length : pretreeLengths) length = static_cast<uint8_t>(in.Read(4));
+    NoteOverrun(s, in);
+    if (s.inputOverrun) return false;
+    if (!s.pretree.Build(pretreeLengths, kPretreeElements)) return false;
+
+    auto nextSymbol = [&] {
+        in.Refill();
+        uint32_t entry = s.pretree.Lookup(in.Peek16());
+        in.Skip(Pretree::Length(entry));
+        return static_cast<int>(Pretree::Symbol(entry));
+    };
+    int i = first;
+    while (i < end) {
+        int symbol = nextSymbol();
+        if (symbol <= 16) {
+            lengths[i] = static_cast<uint8_t>((previous[i] + 17 - symbol) % 17);
+            ++i;
+            continue;
+        }
+        int run;
+        int value;
+        if (symbol == 17) {
+            run = 4 + static_cast<int>(in.Read(4));
+            value = 0;
+        } else if (symbol == 18) {
+            run = 20 + static_cast<int>(in.Read(5));
+            value = 0;
+        } else {
+            run = 4 + static_cast<int>(in.Read(1));
+            int delta = nextSymbol();
+            value = (previous[i] + 34 - delta) % 17;
+        }
+        for (; run > 0 && i < end; --run) lengths[i++] = static_cast<uint8_t>(value);
+    }
+    NoteOverrun(s, in);
+    return !s.inputOverrun;
+}
+
+bool ReadTrees(State& s, BitReader& in) {
+    std::memcpy(s.mainPrevious, s.mainLengths, sizeof s.mainLengths);
+    std::memcpy(s.lengthPrevious, s.lengthLengths, sizeof s.lengthLengths);
+    if (!ReadLengths(s, in, s.mainLengths, s.mainPrevious, 0, kNumChars)) return false;
+    if (!ReadLengths(s, in, s.mainLengths, s.mainPrevious, kNumChars, s.mainElements)) return false;
+    if (!s.mainTable.Build(s.mainLengths, s.mainElements)) return false;
+    if (!ReadLengths(s, in, s.lengthLengths, s.lengthPrevious, 0, kLengthElements)) return false;
+    return s.lengthTable.Build(s.lengthLengths, kLengthElements);
+}
+
+uint32_t ReadLe32(const BitReader& in, uint32_t at) {
+    return static_cast<uint32_t>(in.ByteAt(at)) | static_cast<uint32_t>(in.ByteAt(at + 1)) << 8 |
+           static_cast<uint32_t>(in.ByteAt(at + 2)) << 16 |
+           static_cast<uint32_t>(in.ByteAt(at + 3)) << 24;
+}
+
+bool ReadBlockHeader(State& s, BitReader& in) {
+    if (s.translationPending) {
+        s.translationPending = false;
+        if (in.Read(1)) {
+            uint32_t high = in.Read(16);
+            uint32_t low = in.Read(16);
+            s.translationSize = static_cast<int32_t>(high << 16 | low);
+        } else {
+            s.translationSize = 0;
+        }
+    }
+    if (s.blockType == kBlockUncompressed) {
+        // The raw block's padding byte, then a new word-aligned stream.
+        uint32_t at = in.pos;
+        if ((s.blockSize & 1) && static_cast<uint64_t>(at) < static_cast<uint64_t>(in.size) + 4)
+            ++at;
+        s.blockType = 0;
+        in.Restart(at);
+    }
+    s.blockType = static_cast<int>(in.Read(3));
+    uint32_t size = in.Read(8) << 16;
+    size |= in.Read(8) << 8;
+    size |= in.Read(8);
+    s.blockSize = s.blockRemaining = size;
+
+    switch (s.blockType) {
+        case kBlockAligned:
+            for (uint8_t& length : s.alignedLengths) length = static_cast<uint8_t>(in.Read(3));
+            if (!s.alignedTable.Build(s.alignedLengths, kAlignedElements)) return false;
+            [[fallthrough]];
+        case kBlockVerbatim:
+            if (!ReadTrees(s, in)) return false;
+            break;
+        case kBlockUncompressed: {
+            NoteOverrun(s, in);
+            uint32_t at = in.AlignedPosition();
+            if (at >= in.size) return false;
+            s.r0 = ReadLe32(in, at);
+            s.r1 = ReadLe32(in, at + 4);
+            s.r2 = ReadLe32(in, at + 8);
+            in.pos = at + 12;  // raw bytes are taken from here
+            in.count = 0;
+            in.buffer = 0;
+            break;
+        }
+        default:
+            return false;
+    }
+    s.header = Header::kInBlock;
+    return true;
+}
+
+// Copies a match of `length` bytes from `offset` back, byte by byte with every
+// source index masked, keeping the mirror of the window's first bytes.
+void CopyCareful(State& s, uint32_t to, uint32_t offset, uint32_t length) {
+    uint8_t* window = s.window;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint32_t at = to + i;
+        uint8_t byte = window[(at - offset) & s.windowMask];
+        window[at] = byte;
+        if (at < kMirrorBytes) window[s.windowSize + at] = byte;
+    }
+}
+
+// The same once the write position is past the mirrored part: the source runs
+// on into the mirror instead of wrapping. Copies by 8 or 16 bytes may write
+// past the match; the bytes there are saved and put back.
+inline void CopyFast(uint8_t* window, uint32_t windowMask, uint32_t to, uint32_t offset,
+                     uint32_t length) {
+    uint32_t from = (to - offset) & windowMask;
+    uint8_t* dst = window + to;
+    const uint8_t* src = window + from;
+    uint32_t distance = to - from;  // wraps when the source lies ahead
+    if (from > to || distance >= 16) {
+        uint8_t saved[16];
+        std::memcpy(saved, dst + length, 16);
+        for (uint32_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
+        std::memcpy(dst + length, saved, 16);
+    } else if (distance >= 8) {
+        uint8_t saved[8];
+        std::memcpy(saved, dst + length, 8);
+        for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+        std::memcpy(dst + length, saved, 8);
+    } else if (distance == 1) {
+        std::memset(dst, *src, length);
+    } else {
+        for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+    }
+}
+
+// Decodes the verbatim or aligned block's symbols until the write position
+// reaches `end`. Fails on a symbol read past the input or a match passing `end`.
+template <bool kAlignedBlock>
+bool DecodeSymbols(State& s, BitReader& reader, uint32_t end) {
+    BitReader in = reader;
+    const uint64_t pastEnd = in.PastEndLimit();
+    uint8_t* const window = s.window;
+    const uint32_t windowMask = s.windowMask;
+    uint32_t r0 = s.r0, r1 = s.r1, r2 = s.r2;
+    uint32_t at = s.windowPosition;
+    bool ok = true;
+
+    while (at < end) {
+        in.Refill();
+        if (in.Consumed() >= pastEnd) {
+            ok = false;
+            break;
+        }
+        uint32_t entry = s.mainTable.Lookup(in.Peek16());
+        in.Skip(MainTable::Length(entry));
+        uint32_t symbol = MainTable::Symbol(entry);
+        if (symbol < kNumChars) {
+            window[at] = static_cast<uint8_t>(symbol);
+            if (at < kMirrorBytes) window[s.windowSize + at] = static_cast<uint8_t>(symbol);
+            ++at;
+            continue;
+        }
+        symbol -= kNumChars;
+        uint32_t length = symbol & 7;
+        uint32_t slot = symbol >> 3;
+        if (length == kNumPrimaryLengths) {
+            uint32_t lengthEntry = s.lengthTable.Lookup(in.Peek16());
+            in.Skip(LengthTable::Length(lengthEntry));
+            length += LengthTable::Symbol(lengthEntry);
+        }
+        length += kMinMatch;
+
+        uint32_t offset;
+        if (slot < 3) {
+            if (slot == 0) {
+                offset = r0;
+            } else if (slot == 1) {
+                offset = r1;
+                r1 = r0;
+                r0 = offset;
+            } else {
+                offset = r2;
+                r2 = r0;
+                r0 = offset;
+            }
+        } else {
+            int extra = kExtraBits[slot];
+            uint32_t bits;
+            if (kAlignedBlock && extra >= 3) {
+                bits = in.Take(extra - 3) << 3;
+                in.Refill();
+                uint32_t alignedEntry = s.alignedTable.Lookup(in.Peek16());
+                in.Skip(AlignedTable::Length(alignedEntry));
+                bits += AlignedTable::Symbol(alignedEntry);
+            } else {
+                bits = in.Take(extra);
+            }
+            offset = kPositionBase[slot] - 2 + bits;
+            r2 = r1;
+            r1 = r0;
+            r0 = offset;
+        }
+
+        if (length > end - at) {
+            ok = false;
+            break;
+        }
+        if (at >= kMirrorBytes) {
+            CopyFast(window, windowMask, at, offset, length);
+        } else {
+            CopyCareful(s, at, offset, length);
+        }
+        at += length;
+    }
+
+    s.r0 = r0;
+    s.r1 = r1;
+    s.r2 = r2;
+    s.windowPosition = at;
+    reader = in;
+    return ok;
+}
+
+// Copies `span` raw bytes of an uncompressed block into the window. The input
+// counts as 4 bytes longer than given (read as zeros), like the bit reader's.
+bool CopyRaw(State& s, BitReader& in, uint32_t span) {
+    uint64_t limit = static_cast<uint64_t>(in.size) + 4;
+    if (static_cast<uint64_t>(in.pos) + span > limit) return false;
+    uint32_t at = s.windowPosition;
+    uint32_t available = in.pos < in.size ? in.size - in.pos : 0;
+    uint32_t real = span < available ? span : available;
+    std::memcpy(s.window + at, in.data + in.pos, real);
+    std::memset(s.window + at + real, 0, span - real);
+    if (at < kMirrorBytes) {
+        uint32_t mirrored = kMirrorBytes - at < span ? kMirrorBytes - at : span;
+        std::memcpy(s.window + s.windowSize + at, s.window + at, mirrored);
+    }
+    in.pos += span;
+    s.windowPosition = at + span;
+    return true;
+}
+
+bool DecodeFrame(State& s, const uint8_t* input, uint32_t inputSize, uint8_t* output,
+                 uint32_t outputSize) {
+    const uint32_t frameStart = s.windowPosition;
+    // Frames never wrap around the window's end; one that would is refused.
+    if (outputSize > s.windowSize - frameStart) return false;
+
+    BitReader in;
+    in.data = input;
+    in.size = inputSize;
+    if (s.blockType == kBlockUncompressed) {
+        in.pos = in.start = 0;
+    } else {
+        in.Restart(0);
+    }
+
+    uint32_t n = outputSize;
+    while (n > 0) {
+        if (s.header == Header::kNeeded && !ReadBlockHeader(s, in)) return false;
+        while (s.blockRemaining > 0 && n > 0) {
+            uint32_t span = s.blockRemaining < n ? s.blockRemaining : n;
+            uint32_t end = s.windowPosition + span;
+            bool ok;
+            switch (s.blockType) {
+                case kBlockVerbatim:
+                    ok = DecodeSymbols<false>(s, in, end);
+                    break;
+                case kBlockAligned:
+                    ok = DecodeSymbols<true>(s, in, end);
+                    break;
+                default:
+                    ok = CopyRaw(s, in, span);
+                    break;
+            }
+            if (!ok) return false;
+            n -= span;
+            s.blockRemaining -= span;
+        }
+        if (s.blockRemaining == 0) s.header = Header::kNeeded;
+    }
+    if (s.blockType != kBlockUncompressed) NoteOverrun(s, in);
+
+    std::memcpy(output, s.window + frameStart, outputSize);
+    s.windowPosition = (frameStart + outputSize) & s.windowMask;
+    if (s.translationSize != 0 && s.framesDone < kTranslatedFrames) {
+        TranslateCalls(output, outputSize, s.translationSize, s.translationPosition);
+    }
+    s.framesDone += 1;
+    return true;
+}
+
+Handle* Check(DecoderHandle handle) {
+    auto* h = static_cast<Handle*>(handle);
+    return h != nullptr && h->signature == kSignature ? h : nullptr;
+}
+
+}  // namespace
 
 int LzxQuery(uint32_t* maxBlockSize, uint32_t windowSize, uint32_t* compressedBufferSize) {
-    (void)maxBlockSize;
     (void)windowSize;
-    *compressedBufferSize = kMaxBlockSize + 6144;
+    *compressedBufferSize = ClampBlockSize(maxBlockSize) + 6144;
     return CAB_DECODER_OK;
 }
 
 int LzxCreate(uint32_t* maxBlockSize, uint32_t windowSize, uint32_t* compressedBufferSize,
-              const DecoderServices&, DecoderHandle* handle) {
+              const DecoderServices& services, DecoderHandle* handle) {
     *handle = nullptr;
     LzxQuery(maxBlockSize, windowSize, compressedBufferSize);
-    return CAB_DECODER_DATA_ERROR;
+    if (services.alloc == nullptr || services.free == nullptr) return CAB_DECODER_NO_MEMORY;
+    if (windowSize == 0 || (windowSize & (windowSize - 1)) != 0) return CAB_DECODER_NO_MEMORY;
+    // The slot tables cover windows of 2^15 to 2^21 bytes; others are refused.
+    int windowBits = __builtin_ctz(windowSize);
+    if (windowBits < kMinWindowBits || windowBits > kMaxWindowBits)
+        return CAB_DECODER_BAD_PARAMETER;
+
+    auto* h = static_cast<Handle*>(services.alloc(sizeof(Handle)));
+    if (h == nullptr) return CAB_DECODER_NO_MEMORY;
+    auto* s = static_cast<State*>(services.alloc(sizeof(State)));
+    uint8_t* window = static_cast<uint8_t*>(services.alloc(windowSize + kWindowSlack));
+    if (s == nullptr || window == nullptr) {
+        if (window != nullptr) services.free(window);
+        if (s != nullptr) services.free(s);
+        services.free(h);
+        return CAB_DECODER_NO_MEMORY;
+    }
+    // Matches may reach bytes never written in this folder; they read zeros.
+    std::memset(window, 0, windowSize + kWindowSlack);
+    s->window = window;
+    s->windowSize = windowSize;
+    s->windowMask = windowSize - 1;
+    s->positionSlots = PositionSlots(windowBits);
+    s->mainElements = kNumChars + 8 * s->positionSlots;
+    ResetState(*s);
+
+    h->signature = kSignature;
+    h->alloc = services.alloc;
+    h->free = services.free;
+    h->maxBlockSize = *maxBlockSize;
+    h->state = s;
+    *handle = h;
+    return CAB_DECODER_OK;
 }
 
-int LzxDecompress(DecoderHandle, const uint8_t*, uint32_t, uint8_t*, uint32_t*) {
-    return CAB_DECODER_BAD_HANDLE;
+int LzxDecompress(DecoderHandle handle, const uint8_t* input, uint32_t inputSize, uint8_t* output,
+                  uint32_t* outputSize) {
+    Handle* h = Check(handle);
+    if (h == nullptr) return CAB_DECODER_BAD_HANDLE;
+    if (*outputSize > h->maxBlockSize) return CAB_DECODER_BAD_SIZE;
+    if (!DecodeFrame(*h->state, input, inputSize, output, *outputSize)) {
+        return CAB_DECODER_DATA_ERROR;
+    }
+    return CAB_DECODER_OK;
 }
 
-int LzxReset(DecoderHandle) { return CAB_DECODER_BAD_HANDLE; }
+int LzxReset(DecoderHandle handle) {
+    Handle* h = Check(handle);
+    if (h == nullptr) return CAB_DECODER_BAD_HANDLE;
+    ResetState(*h->state);
+    return CAB_DECODER_OK;
+}
 
-int LzxDestroy(DecoderHandle) { return CAB_DECODER_BAD_HANDLE; }
+int LzxDestroy(DecoderHandle handle) {
+    Handle* h = Check(handle);
+    if (h == nullptr) return CAB_DECODER_BAD_HANDLE;
+    CabFreeFn freeFn = h->free;
+    freeFn(h->state->window);
+    h->signature = 0;
+    freeFn(h->state);
+    freeFn(h);
+    return CAB_DECODER_OK;
+}
 
 }  // namespace cab
