@@ -1,0 +1,117 @@
+// pelmo-tool reg, run as a real program on a real store.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "settings/client_settings.h"
+
+extern char** environ;
+
+namespace pelmo {
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result RunTool(std::vector<std::string> args) {
+    args.insert(args.begin(), {PELMO_BINARY_DIR "/tools/pelmo-tool", "reg"});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    Result result;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return result;
+    }
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0) result.out.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+class RegCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/pelmo-reg-test-XXXXXX";
+        folder_ = mkdtemp(pattern);
+        setenv("PELMO_REGISTRY", (folder_ + "/new/registry.db").c_str(), 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+    std::string folder_;
+};
+
+TEST_F(RegCommandTest, SetThenGetOnANewStore) {
+    EXPECT_EQ(RunTool({"get", "VERSION"}).status, 1);
+    EXPECT_EQ(RunTool({"set", "VERSION", "dword", "2005"}).status, 0);
+    const Result got = RunTool({"get", "VERSION"});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, "2005\n");
+    EXPECT_EQ(RunTool({"get", "EXEPATH"}).status, 1);
+    EXPECT_EQ(ClientSettings::ReadInstalledVersion(), 2005) << "the upgrader reads what it wrote";
+}
+
+TEST_F(RegCommandTest, TextsNumbersAndTheirForms) {
+    EXPECT_EQ(RunTool({"set", "EXEPATH", "sz", "/opt/pelmo client/pelmo.exe"}).status, 0);
+    EXPECT_EQ(RunTool({"set", "UPGRADECFGFILE", "sz", " http://127.0.0.1:8080/v.xml "}).status, 0);
+    EXPECT_EQ(RunTool({"set", "version", "dword", "-5"}).status, 0);
+    EXPECT_EQ(RunTool({"set", "UPGRADEAUTORUN", "dword", "0x1"}).status, 0);
+    EXPECT_EQ(RunTool({"get", "exepath"}).out, "/opt/pelmo client/pelmo.exe\n");
+    EXPECT_EQ(RunTool({"get", "VERSION"}).out, "-5\n");
+    EXPECT_EQ(ClientSettings::ReadClientFolder(), "/opt/pelmo client");
+    EXPECT_EQ(ClientSettings::ReadManifestAddress(), "http://127.0.0.1:8080/v.xml");
+    EXPECT_EQ(ClientSettings::ReadInstalledVersion(), -5);
+    EXPECT_TRUE(ClientSettings::ReadAutoCheck());
+
+    for (const char* bad : {"", "12x", "4294967296", "-2147483649", "abc"}) {
+        EXPECT_EQ(RunTool({"set", "VERSION", "dword", bad}).status, 2) << bad;
+    }
+    EXPECT_EQ(RunTool({"set", "VERSION", "qword", "1"}).status, 2);
+    EXPECT_EQ(RunTool({"get", "VERSION"}).out, "-5\n") << "unchanged by refused sets";
+}
+
+TEST_F(RegCommandTest, ListDeleteAndOtherKeys) {
+    EXPECT_EQ(RunTool({"list"}).out, "") << "no store: nothing listed";
+    RunTool({"set", "VERSION", "dword", "2010"});
+    RunTool({"set", "EXEPATH", "sz", "/opt/p/pelmo.exe"});
+    RunTool({"--key", "SOFTWARE\\Other", "set", "VERSION", "dword", "7"});
+    EXPECT_EQ(RunTool({"list"}).out, "VERSION dword 2010\nEXEPATH sz /opt/p/pelmo.exe\n");
+    EXPECT_EQ(RunTool({"list", "--key", "software\\other"}).out, "VERSION dword 7\n");
+
+    EXPECT_EQ(RunTool({"delete", "version"}).status, 0);
+    EXPECT_EQ(RunTool({"delete", "VERSION"}).status, 1);
+    EXPECT_EQ(RunTool({"get", "VERSION"}).status, 1);
+    EXPECT_EQ(RunTool({"--key", "SOFTWARE\\Other", "get", "VERSION"}).out, "7\n");
+}
+
+TEST_F(RegCommandTest, UsageErrors) {
+    EXPECT_EQ(RunTool({}).status, 2);
+    EXPECT_EQ(RunTool({"get"}).status, 2);
+    EXPECT_EQ(RunTool({"frobnicate"}).status, 2);
+    EXPECT_EQ(RunTool({"get", "VERSION", "--key"}).status, 2);
+    EXPECT_EQ(RunTool({"--help"}).status, 0);
+}
+
+}  // namespace
+}  // namespace pelmo
