@@ -10,6 +10,7 @@ namespace cab {
 void QuantumModelInit(QuantumModel& model, int entries) {
     model.entries = entries;
     model.shiftsLeft = 4;
+    model.rescales = 0;
     std::memset(model.cumulativeFrequency, 0, sizeof model.cumulativeFrequency);
     std::memset(model.symbol, 0, sizeof model.symbol);
     for (int i = 0; i <= entries; ++i) {
@@ -22,6 +23,7 @@ void QuantumModelRescale(QuantumModel& model) {
     uint16_t* cumulative = model.cumulativeFrequency;
     uint16_t* symbol = model.symbol;
     const int entries = model.entries;
+    ++model.rescales;
     if (--model.shiftsLeft != 0) {
         for (int i = entries - 1; i >= 0; --i) {
             uint16_t halved = static_cast<uint16_t>(cumulative[i] >> 1);

@@ -24,6 +24,7 @@ inline constexpr uint32_t kQuantumFrequencyStep = 8;
 struct QuantumModel {
     int entries;
     int shiftsLeft;
+    uint32_t rescales;  // since initialisation, for tests and tuning
     alignas(32) uint16_t cumulativeFrequency[kQuantumModelCapacity];
     alignas(32) uint16_t symbol[kQuantumModelCapacity];
 };

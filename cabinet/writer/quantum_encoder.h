@@ -33,6 +33,7 @@ class QuantumEncoder : public FolderEncoder {
                      std::vector<uint8_t>& out) override;
 
     const QuantumEncoderStats& stats() const { return stats_; }
+    const QuantumModels& models() const { return models_; }
 
   private:
     void EncodeItems(uint32_t start, uint32_t size, bool useMatches, QuantumEncoderStats& stats);

@@ -8,13 +8,18 @@
 
 namespace cab {
 namespace {
-constexpr int kHashBits = 16;
+// Enough buckets that a window of random bytes leaves few collisions per chain.
+int HashBitsFor(uint32_t windowSize) {
+    int bits = std::bit_width(windowSize);
+    return std::clamp(bits, 12, 20);
 }
+}  // namespace
 
 QuantumMatchFinder::QuantumMatchFinder(uint32_t windowSize, int maxChain)
     : windowSize_(windowSize),
       maxChain_(maxChain),
-      head_(1u << kHashBits, 0),
+      hashBits_(HashBitsFor(windowSize)),
+      head_(size_t{1} << hashBits_, 0),
       previous_(2 * static_cast<size_t>(windowSize), 0),
       previousMask_(2 * windowSize - 1) {}
 
@@ -32,7 +37,7 @@ void QuantumMatchFinder::Append(const uint8_t* data, uint32_t size) {
 uint32_t QuantumMatchFinder::Hash(uint32_t position) const {
     const uint8_t* p = At(position);
     uint32_t key = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-    return (key * 2654435761u) >> (32 - kHashBits);
+    return (key * 2654435761u) >> (32 - hashBits_);
 }
 
 void QuantumMatchFinder::InsertUpTo(uint32_t position) {
@@ -72,6 +77,18 @@ QuantumMatchCandidates QuantumMatchFinder::Find(uint32_t position, uint32_t limi
         const uint32_t earlier = candidate - 1;
         const uint32_t distance = position - earlier;
         if (earlier >= position || distance > windowSize_ || earlier < base_) break;
+        // Cheap rejections first: another prefix in the same bucket, or a match
+        // that cannot beat the longest one so far.
+        const uint8_t* a = At(earlier);
+        const uint8_t* b = At(position);
+        if (a[0] != b[0] || a[1] != b[1] || a[2] != b[2] ||
+            (found.longLength >= 3 && found.distance4 != 0 &&
+             a[found.longLength] != b[found.longLength])) {
+            const uint32_t next = previous_[earlier & previousMask_];
+            if (next >= candidate) break;
+            candidate = next;
+            continue;
+        }
         const uint32_t length = MatchLength(earlier, position, limit);
         if (length >= 3 && found.distance3 == 0 && distance <= reach3) found.distance3 = distance;
         if (length >= 4 && found.distance4 == 0 && distance <= reach4) found.distance4 = distance;

@@ -36,6 +36,7 @@ class QuantumMatchFinder {
 
     uint32_t windowSize_;
     int maxChain_;
+    int hashBits_;
     std::vector<uint8_t> history_;  // bytes from base_ to end()
     uint32_t base_ = 0;
     uint32_t inserted_ = 0;           // positions below this are in the chains
