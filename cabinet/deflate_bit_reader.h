@@ -1,0 +1,74 @@
+// Bit input for deflate: least significant bit first, bytes appended above the
+// bits already held. Past the end of the input the stream reads as zero bytes.
+//
+// Bits above `count` in `bits` are either zero or the bits of the bytes at
+// `next`, so appending a byte with OR is always exact.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace cab::deflate {
+
+struct BitReader {
+    uint64_t bits = 0;
+    unsigned count = 0;             // valid bits in `bits`, at most 63
+    const uint8_t* next = nullptr;  // first byte not yet appended
+    const uint8_t* start = nullptr;
+    const uint8_t* end = nullptr;
+    uint32_t zerosSupplied = 0;  // zero bytes appended past the end
+
+    void Begin(const uint8_t* data, uint32_t size) {
+        bits = 0;
+        count = 0;
+        next = start = data;
+        end = data + size;
+        zerosSupplied = 0;
+    }
+
+    // Tops the buffer up to at least 57 bits, one byte at a time.
+    void Refill() {
+        while (count <= 56) {
+            uint64_t byte = 0;
+            if (next < end)
+                byte = *next++;
+            else
+                ++zerosSupplied;
+            bits |= byte << count;
+            count += 8;
+        }
+    }
+
+    uint32_t Peek(unsigned n) const { return uint32_t(bits & ((uint64_t(1) << n) - 1)); }
+
+    void Drop(unsigned n) {
+        bits >>= n;
+        count -= n;
+    }
+
+    // n <= 32; the caller has refilled.
+    uint32_t Take(unsigned n) {
+        const uint32_t value = Peek(n);
+        Drop(n);
+        return value;
+    }
+
+    uint32_t Read(unsigned n) {
+        if (count < n) Refill();
+        return Take(n);
+    }
+
+    // Offset from `start` of the first byte not yet consumed; only meaningful
+    // on a byte boundary. May lie past the end when zeros were supplied.
+    uint64_t BytePosition() const { return uint64_t(next - start) + zerosSupplied - count / 8; }
+
+    // Empties the buffer and continues at `position` (within the input).
+    void Seek(uint64_t position) {
+        bits = 0;
+        count = 0;
+        next = start + position;
+        zerosSupplied = 0;
+    }
+};
+
+}  // namespace cab::deflate

@@ -1,0 +1,226 @@
+// Deflate's alphabets and canonical Huffman decoding tables.
+//
+// A table is indexed by the next `rootBits` bits of the stream (least
+// significant bit first). Codes up to `rootBits` long are resolved by one
+// probe: their entry is repeated at every index sharing their bits. Longer
+// codes go through one sub-table, whose pointer entry sits in the root.
+//
+// Entry layout (32 bits):
+//   bits 0-5    bits to drop from the stream for this entry: the code length
+//               plus the extra bits of a length or distance (for a sub-table
+//               pointer: the root bits)
+//   bits 8-11   the code length alone (for a sub-table pointer: the bits that
+//               index the sub-table)
+//   bits 12-27  value: the literal byte, the length or distance base, or the
+//               sub-table's offset in the table
+//   bit 28      invalid code
+//   bit 29      end of block
+//   bit 30      sub-table pointer
+//   bit 31      literal
+// An entry with none of the flag bits is a length (or a distance).
+#pragma once
+
+#include <cstdint>
+
+namespace cab::deflate {
+
+inline constexpr uint32_t kEntryInvalid = 1u << 28;
+inline constexpr uint32_t kEntryEnd = 1u << 29;
+inline constexpr uint32_t kEntrySubtable = 1u << 30;
+inline constexpr uint32_t kEntryLiteral = 1u << 31;
+inline constexpr uint32_t kEntryFlags = kEntryInvalid | kEntryEnd | kEntrySubtable | kEntryLiteral;
+
+inline constexpr unsigned EntryDrop(uint32_t entry) { return entry & 63; }
+inline constexpr unsigned EntryCodeBits(uint32_t entry) { return (entry >> 8) & 15; }
+inline constexpr unsigned EntryValue(uint32_t entry) { return (entry >> 12) & 0xFFFF; }
+
+inline constexpr unsigned kMaxCodeBits = 15;
+inline constexpr unsigned kLiteralLengthSymbols = 288;  // 286 and 287 never occur
+inline constexpr unsigned kDistanceSymbols = 32;        // 30 and 31 never occur
+inline constexpr unsigned kMaxDynamicLiteralLengthCodes = 286;
+inline constexpr unsigned kMaxDynamicDistanceCodes = 30;
+inline constexpr unsigned kCodeLengthSymbols = 19;
+
+// Order in which the code-length code's lengths are sent.
+inline constexpr uint8_t kCodeLengthOrder[kCodeLengthSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                                 11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+inline constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                             15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                             67, 83, 99, 115, 131, 163, 195, 227, 258};
+inline constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                             2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+inline constexpr uint16_t kDistanceBase[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+inline constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                               6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// What a symbol decodes to, before its code length is known.
+struct Leaf {
+    uint32_t entry;  // flags and value
+    uint8_t extraBits;
+};
+
+inline constexpr Leaf LiteralLengthLeaf(unsigned symbol) {
+    if (symbol < 256) return {kEntryLiteral | (symbol << 12), 0};
+    if (symbol == 256) return {kEntryEnd, 0};
+    if (symbol < 286)
+        return {uint32_t(kLengthBase[symbol - 257]) << 12, kLengthExtra[symbol - 257]};
+    return {kEntryInvalid, 0};
+}
+
+inline constexpr Leaf DistanceLeaf(unsigned symbol) {
+    if (symbol < 30) return {uint32_t(kDistanceBase[symbol]) << 12, kDistanceExtra[symbol]};
+    return {kEntryInvalid, 0};
+}
+
+// Leaves of a code-length code: the value is the symbol itself (0 to 18).
+inline constexpr Leaf CodeLengthLeaf(unsigned symbol) { return {uint32_t(symbol) << 12, 0}; }
+
+template <unsigned Count, typename Make>
+constexpr auto MakeLeaves(Make make) {
+    struct Leaves {
+        Leaf leaf[Count];
+    } leaves{};
+    for (unsigned i = 0; i < Count; ++i) leaves.leaf[i] = make(i);
+    return leaves;
+}
+
+inline constexpr auto kLiteralLengthLeaves = MakeLeaves<kLiteralLengthSymbols>(LiteralLengthLeaf);
+inline constexpr auto kDistanceLeaves = MakeLeaves<kDistanceSymbols>(DistanceLeaf);
+inline constexpr auto kCodeLengthLeaves = MakeLeaves<kCodeLengthSymbols>(CodeLengthLeaf);
+
+// Table sizes. Only complete codes have codes longer than the root (an
+// incomplete code is accepted only when its single code has length 1), and a
+// sub-table of 2^k entries takes at least k + 1 codes, which bounds the space.
+inline constexpr unsigned kLiteralLengthRootBits = 11;
+inline constexpr unsigned kDistanceRootBits = 8;
+inline constexpr unsigned kCodeLengthRootBits = 7;
+inline constexpr unsigned kLiteralLengthTableSize = (1u << kLiteralLengthRootBits) + 1024;
+inline constexpr unsigned kDistanceTableSize = (1u << kDistanceRootBits) + 512;
+inline constexpr unsigned kCodeLengthTableSize = 1u << kCodeLengthRootBits;
+
+enum class Completeness {
+    Required,  // dynamic codes: complete, or a single code of length 1
+    Optional,  // the fixed distance code uses 30 of its 32 codes
+};
+
+inline constexpr unsigned ReverseBits(unsigned code, unsigned length) {
+    unsigned reversed = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        reversed = (reversed << 1) | (code & 1);
+        code >>= 1;
+    }
+    return reversed;
+}
+
+// Builds the decoding table for `count` code lengths (0 = symbol unused) into
+// `table` (room for `capacity` entries). Returns false for an over-subscribed
+// code, a code that leaves part of the code space unused (unless allowed, or
+// its longest code has length 1), or a table that would not fit. Lengths all
+// zero give a table whose every entry is invalid.
+constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* leaves,
+                          unsigned rootBits, uint32_t* table, unsigned capacity,
+                          Completeness completeness) {
+    uint16_t lengthCount[kMaxCodeBits + 1] = {};
+    for (unsigned symbol = 0; symbol < count; ++symbol) ++lengthCount[lengths[symbol]];
+    lengthCount[0] = 0;
+
+    int unused = 1;
+    unsigned longest = 0;
+    for (unsigned length = 1; length <= kMaxCodeBits; ++length) {
+        unused = unused * 2 - lengthCount[length];
+        if (unused < 0) return false;  // over-subscribed
+        if (lengthCount[length] != 0) longest = length;
+    }
+
+    const unsigned rootSize = 1u << rootBits;
+    if (longest == 0 || unused > 0) {
+        if (longest != 0 && completeness == Completeness::Required && longest != 1) return false;
+        for (unsigned i = 0; i < rootSize; ++i) table[i] = kEntryInvalid;
+        if (longest == 0) return true;
+    }
+
+    // Symbols in canonical order: by code length, then by symbol.
+    uint16_t offset[kMaxCodeBits + 2] = {};
+    for (unsigned length = 1; length <= kMaxCodeBits; ++length)
+        offset[length + 1] = offset[length] + lengthCount[length];
+    uint16_t sorted[kLiteralLengthSymbols] = {};
+    for (unsigned symbol = 0; symbol < count; ++symbol)
+        if (lengths[symbol] != 0) sorted[offset[lengths[symbol]]++] = uint16_t(symbol);
+    const unsigned codes = offset[kMaxCodeBits];  // offsets now point past each length
+
+    const uint32_t rootMask = rootSize - 1;
+    unsigned next = rootSize;  // where the next sub-table goes
+    unsigned code = 0;         // canonical code of sorted[i], most significant bit first
+    unsigned codeLength = lengths[sorted[0]];
+    unsigned subtableRoot = ~0u;  // root index of the sub-table being filled
+    unsigned subtableBase = 0;
+    for (unsigned i = 0; i < codes; ++i) {
+        const unsigned symbol = sorted[i];
+        const unsigned length = lengths[symbol];
+        code <<= length - codeLength;
+        codeLength = length;
+        const Leaf leaf = leaves[symbol];
+        const unsigned reversed = ReverseBits(code, length);
+        if (length <= rootBits) {
+            const uint32_t entry = leaf.entry | (length << 8) | (length + leaf.extraBits);
+            for (unsigned index = reversed; index < rootSize; index += 1u << length)
+                table[index] = entry;
+        } else {
+            const unsigned root = reversed & rootMask;
+            if (root != subtableRoot) {
+                // The sub-table covers this root index; the codes under it follow
+                // in canonical order and fill 2^-rootBits of the code space, so
+                // the longest of them sets the sub-table's size.
+                unsigned need = 1u << (kMaxCodeBits - rootBits);
+                unsigned deepest = length;
+                for (unsigned j = i; j < codes && need > 0; ++j) {
+                    const unsigned lengthJ = lengths[sorted[j]];
+                    const unsigned weight = 1u << (kMaxCodeBits - lengthJ);
+                    need = weight >= need ? 0 : need - weight;
+                    deepest = lengthJ;
+                }
+                const unsigned subBits = deepest - rootBits;
+                if (next + (1u << subBits) > capacity) return false;
+                subtableRoot = root;
+                subtableBase = next;
+                next += 1u << subBits;
+                table[root] = kEntrySubtable | (subtableBase << 12) | (subBits << 8) | rootBits;
+            }
+            const unsigned subBits = EntryCodeBits(table[root]);
+            const unsigned subLength = length - rootBits;
+            const uint32_t entry = leaf.entry | (subLength << 8) | (subLength + leaf.extraBits);
+            for (unsigned index = reversed >> rootBits; index < (1u << subBits);
+                 index += 1u << subLength)
+                table[subtableBase + index] = entry;
+        }
+        ++code;
+    }
+    return true;
+}
+
+// The fixed codes of block type 1, built at compile time.
+struct FixedTables {
+    uint32_t literalLength[1u << kLiteralLengthRootBits];
+    uint32_t distance[1u << kDistanceRootBits];
+};
+
+constexpr FixedTables MakeFixedTables() {
+    FixedTables tables{};
+    uint8_t lengths[kLiteralLengthSymbols] = {};
+    for (unsigned symbol = 0; symbol < kLiteralLengthSymbols; ++symbol)
+        lengths[symbol] = symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
+    BuildTable(lengths, kLiteralLengthSymbols, kLiteralLengthLeaves.leaf, kLiteralLengthRootBits,
+               tables.literalLength, 1u << kLiteralLengthRootBits, Completeness::Required);
+    uint8_t distanceLengths[30] = {};
+    for (auto& length : distanceLengths) length = 5;
+    BuildTable(distanceLengths, 30, kDistanceLeaves.leaf, kDistanceRootBits, tables.distance,
+               1u << kDistanceRootBits, Completeness::Optional);
+    return tables;
+}
+
+inline constexpr FixedTables kFixedTables = MakeFixedTables();
+
+}  // namespace cab::deflate
