@@ -1,0 +1,37 @@
+// Writes a file that replaces its target in one step: the content goes into a
+// temporary file in the target's folder, which is flushed and renamed over
+// the target only when complete. Until then, and after any failure, the old
+// target stays as it was.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace pelmo {
+
+class ReplacementFile {
+  public:
+    ReplacementFile() = default;
+    ~ReplacementFile();  // discards an uncommitted temporary file
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // Creates the temporary file beside `target` with permission `mode`
+    // (the process's umask applies).
+    bool Create(const std::string& target, mode_t mode, std::string* error);
+    bool Write(const void* data, std::size_t count);
+    // Flushes the content (to disk when `durable`), removes a folder standing
+    // at the target, and renames the temporary file over the target.
+    bool Commit(bool durable, std::string* error);
+    // Drops the temporary file.
+    void Discard();
+
+  private:
+    int fd_ = -1;
+    std::string target_;
+    std::string temp_;
+};
+
+}  // namespace pelmo
