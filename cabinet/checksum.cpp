@@ -1,0 +1,30 @@
+#include "cabinet/checksum.h"
+
+namespace cab {
+
+uint32_t CabChecksum(const uint8_t* data, size_t size, uint32_t seed) {
+    uint32_t value = seed;
+    size_t words = size / 4;
+    const uint8_t* p = data;
+    for (; words > 0; --words, p += 4) {
+        value ^= static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    }
+    switch (size & 3) {
+        case 3:
+            value ^=
+                (static_cast<uint32_t>(p[0]) << 16) ^ (static_cast<uint32_t>(p[1]) << 8) ^ p[2];
+            break;
+        case 2:
+            value ^= (static_cast<uint32_t>(p[0]) << 8) ^ p[1];
+            break;
+        case 1:
+            value ^= p[0];
+            break;
+        default:
+            break;
+    }
+    return value;
+}
+
+}  // namespace cab

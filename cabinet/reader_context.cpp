@@ -1,0 +1,100 @@
+// The context's life: creation, destruction, error recording, and the
+// cabinet test that needs no walk.
+#include "cabinet/reader_context.h"
+
+#include <cstring>
+
+namespace cab {
+
+bool Fail(CabContext* context, int code, int detail) {
+    context->lastError = code;
+    CabErrorRecord* record = context->errorRecord;
+    if (record != nullptr) {
+        record->code = code;
+        record->detail = detail;
+        record->present = 1;
+    }
+    return false;
+}
+
+bool CopyName(char* buffer, const char* text) {
+    const size_t length = std::strlen(text);
+    if (length >= kNameBufferSize) return false;
+    std::memmove(buffer, text, length + 1);
+    return true;
+}
+
+int Notify(CabContext* context, int kind) { return context->notify(kind, &context->notification); }
+
+}  // namespace cab
+
+using namespace cab;
+
+extern "C" CabContext* CabCreate(CabAllocFn alloc, CabFreeFn free, CabOpenFn open, CabReadFn read,
+                                 CabWriteFn write, CabCloseFn close, CabSeekFn seek,
+                                 int processorHint, CabErrorRecord* errorRecord) {
+    auto* context = static_cast<CabContext*>(alloc(sizeof(CabContext)));
+    if (context == nullptr) {
+        if (errorRecord != nullptr) {
+            errorRecord->code = CAB_ERROR_NO_MEMORY;
+            errorRecord->detail = 0;
+            errorRecord->present = 1;
+        }
+        return nullptr;
+    }
+    std::memset(context, 0, sizeof(CabContext));
+    context->errorRecord = errorRecord;
+    context->free = free;
+    context->alloc = alloc;
+    context->open = open;
+    context->read = read;
+    context->write = write;
+    context->close = close;
+    context->seek = seek;
+    context->processorHint = processorHint;
+    context->codecType = CAB_CODEC_UNSET;
+    context->headerReserveSize = kUnfixed;
+    context->folderEntrySize = kUnfixed;
+    context->blockHeaderSize = kUnfixed;
+    context->dataHandle = -1;
+    context->tableHandle = -1;
+    context->outputHandle = -1;
+    context->currentFolder = kNoFolder;
+    context->maxBlockSize = kMaxBlockSize;
+    return context;
+}
+
+extern "C" int CabIsCabinet(CabContext* context, int handle, CabCabinetInfo* info) {
+    uint8_t header[kHeaderSize];
+    if (context->read(handle, header, kHeaderSize) != kHeaderSize) return 0;
+    const HeaderView view{header};
+    if (view.Signature() != 0x4643534Du) return 0;
+    if (view.Version() != 0x0103) {
+        Fail(context, CAB_ERROR_BAD_VERSION, view.Version());
+        return 0;
+    }
+    info->cabinetSize = static_cast<int32_t>(view.CabinetSize());
+    info->folderCount = view.FolderCount();
+    info->fileCount = view.FileCount();
+    info->setId = view.SetId();
+    info->cabinetIndex = view.CabinetIndex();
+    info->hasReserve = (view.Flags() & kFlagReserve) ? 1 : 0;
+    info->hasPrevious = (view.Flags() & kFlagPrevious) ? 1 : 0;
+    info->hasNext = view.Flags() & kFlagNext;
+    return 1;
+}
+
+extern "C" int CabDestroy(CabContext* context) {
+    if (context == nullptr) return 1;
+    DestroyDecoder(context);
+    if (context->headerReserve != nullptr) context->free(context->headerReserve);
+    if (context->folderEntry != nullptr) context->free(context->folderEntry);
+    if (context->blockHeader != nullptr) context->free(context->blockHeader);
+    CloseCabinetHandles(context);
+    if (context->outputHandle != -1) {
+        context->close(context->outputHandle);
+        context->outputHandle = -1;
+    }
+    context->free(context);
+    return 1;
+}

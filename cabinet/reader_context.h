@@ -1,0 +1,151 @@
+// Internal to the cabinet library: the context behind the public CabContext
+// handle, and the steps of the reader shared between its source files.
+#pragma once
+
+#include <cstdint>
+
+#include "cabinet/cabinet.h"
+#include "cabinet/decoder.h"
+
+namespace cab {
+
+inline constexpr int kHeaderSize = 36;
+inline constexpr uint16_t kNoFolder = 0xFFFF;
+inline constexpr uint16_t kUnfixed = 0xFFFF;
+inline constexpr uint32_t kNameBufferSize = CAB_NAME_BUFFER;
+inline constexpr uint32_t kNameReadSize = CAB_NAME_BUFFER - 1;
+
+// Header flags.
+inline constexpr uint16_t kFlagPrevious = 0x0001;
+inline constexpr uint16_t kFlagNext = 0x0002;
+inline constexpr uint16_t kFlagReserve = 0x0004;
+
+// Special folder indexes of file entries.
+inline constexpr uint16_t kContinuedFromPrevious = 0xFFFD;
+inline constexpr uint16_t kContinuedToNext = 0xFFFE;
+inline constexpr uint16_t kContinuedBoth = 0xFFFF;
+
+inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t ReadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Field views of the cabinet header copy.
+struct HeaderView {
+    const uint8_t* bytes;
+    uint32_t Signature() const { return ReadLe32(bytes); }
+    uint32_t CabinetSize() const { return ReadLe32(bytes + 8); }
+    uint32_t FileTableOffset() const { return ReadLe32(bytes + 16); }
+    uint16_t Version() const { return ReadLe16(bytes + 24); }
+    uint16_t FolderCount() const { return ReadLe16(bytes + 26); }
+    uint16_t FileCount() const { return ReadLe16(bytes + 28); }
+    uint16_t Flags() const { return ReadLe16(bytes + 30); }
+    uint16_t SetId() const { return ReadLe16(bytes + 32); }
+    uint16_t CabinetIndex() const { return ReadLe16(bytes + 34); }
+};
+
+struct FileEntryView {
+    const uint8_t* bytes;
+    uint32_t FileSize() const { return ReadLe32(bytes); }
+    uint32_t FolderOffset() const { return ReadLe32(bytes + 4); }
+    uint16_t FolderIndex() const { return ReadLe16(bytes + 8); }
+    uint16_t Date() const { return ReadLe16(bytes + 10); }
+    uint16_t Time() const { return ReadLe16(bytes + 12); }
+    uint16_t Attributes() const { return ReadLe16(bytes + 14); }
+};
+
+}  // namespace cab
+
+struct CabContext {
+    CabErrorRecord* errorRecord;
+    CabFreeFn free;
+    CabAllocFn alloc;
+    CabOpenFn open;
+    CabReadFn read;
+    CabWriteFn write;
+    CabCloseFn close;
+    CabSeekFn seek;
+    int processorHint;
+    CabNotifyFn notify;
+    CabDecryptFn decrypt;
+    int32_t folderTableOffset;
+    // Offset in the folder's uncompressed stream of the block in outputBuffer,
+    // and that block's uncompressed size. Kept wide so that folders beyond
+    // 4 GiB cannot wrap.
+    uint64_t blockStart;
+    uint32_t blockSize;
+    cab::DecoderHandle decoder;
+    void* userData;
+    uint8_t* compressedBuffer;
+    uint8_t* outputBuffer;
+    uint8_t* folderEntry;
+    uint8_t* blockHeader;
+    uint8_t* headerReserve;
+    uint8_t header[cab::kHeaderSize];
+    uint8_t fileEntry[16];
+    int dataHandle;
+    int tableHandle;
+    int outputHandle;
+    int currentFolder;
+    uint32_t maxBlockSize;
+    uint32_t compressedBufferSize;
+    int continuing;
+    int headerReserveSize;
+    int folderEntrySize;
+    int blockHeaderSize;
+    uint16_t filesRemaining;
+    uint16_t skippedContinuations;
+    uint16_t blocksRemaining;
+    uint16_t codecType;
+    int lastError;  // the code most recently recorded, for the continuation loop
+    char fileName[cab::kNameBufferSize];
+    char previousCabinet[cab::kNameBufferSize];
+    char previousDisk[cab::kNameBufferSize];
+    char nextCabinet[cab::kNameBufferSize];
+    char nextDisk[cab::kNameBufferSize];
+    char cabinetPath[cab::kNameBufferSize];
+    char cabinetFile[cab::kNameBufferSize];
+    CabNotification notification;
+    CabDecryptRequest decryptRequest;
+};
+
+namespace cab {
+
+// Records `code` in the caller's error record and answers false.
+bool Fail(CabContext* context, int code, int detail = 0);
+
+// Copies `text` into a name buffer; false when it does not fit.
+bool CopyName(char* buffer, const char* text);
+
+// Opening (reader_open.cpp). `expected` is null for the named cabinet, else
+// the setId and cabinetIndex a continuation cabinet must carry.
+struct ExpectedCabinet {
+    uint16_t setId;
+    uint16_t cabinetIndex;
+};
+bool OpenCabinet(CabContext* context, const char* name, const ExpectedCabinet* expected);
+bool ReadString(CabContext* context, char* buffer);
+bool ReadFileEntry(CabContext* context);
+void CloseCabinetHandles(CabContext* context);
+
+// Folders and blocks (reader_folder.cpp).
+// Positions dataHandle at the first block of `folderIndex` and sets its
+// decoder; `continuation` when the folder carries on from the previous cabinet.
+bool SeekFolder(CabContext* context, uint16_t folderIndex, bool continuation);
+bool SelectFolder(CabContext* context, uint16_t folderIndex);
+bool NextBlock(CabContext* context);
+
+// Decoders (reader_decoder.cpp).
+bool SetDecoder(CabContext* context, uint16_t compressionType);
+bool ResetDecoder(CabContext* context);
+bool DestroyDecoder(CabContext* context);
+bool DecodeBlock(CabContext* context, uint32_t compressedSize, uint32_t uncompressedSize);
+
+// Continuation into the next cabinet of a set (reader_continuation.cpp).
+bool SwitchToNextCabinet(CabContext* context);
+
+// Notifications: answers the callback's value.
+int Notify(CabContext* context, int kind);
+
+}  // namespace cab
