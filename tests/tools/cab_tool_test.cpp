@@ -1,0 +1,217 @@
+// pelmo-tool cab, run as a real child process on real files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cabinet/writer/cabinet_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Spit(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Bytes(size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    unsigned x = seed;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+class CabTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("pelmo_cabtool_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    ToolRun Tool(const std::string& arguments) {
+        const std::string command = std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool cab " +
+                                    arguments + " >" + (dir_ / "stdout").string() + " 2>" +
+                                    (dir_ / "stderr").string();
+        ToolRun run;
+        const int raw = std::system(command.c_str());
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        run.out = Slurp(dir_ / "stdout");
+        run.err = Slurp(dir_ / "stderr");
+        return run;
+    }
+
+    // A source tree with subfolders, an empty file and a file of several blocks.
+    void MakeTree(const fs::path& root) {
+        Spit(root / "a.bin", Bytes(100000, 1));
+        Spit(root / "sub/b.txt", "hello\n");
+        Spit(root / "sub/deeper/c", Bytes(70000, 2));
+        Spit(root / "empty", "");
+    }
+
+    void ExpectSameTree(const fs::path& expected, const fs::path& actual) {
+        size_t files = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(expected)) {
+            if (!entry.is_regular_file()) continue;
+            files += 1;
+            const fs::path other = actual / fs::relative(entry.path(), expected);
+            EXPECT_EQ(Slurp(entry.path()), Slurp(other)) << other;
+        }
+        size_t actualFiles = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(actual)) {
+            actualFiles += entry.is_regular_file();
+        }
+        EXPECT_EQ(files, actualFiles);
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(CabTool, CreateListExtractAndTestRoundTrip) {
+    MakeTree(dir_ / "src");
+    fs::permissions(dir_ / "src/sub/b.txt", fs::perms::owner_write, fs::perm_options::remove);
+    const std::string cab = (dir_ / "x.cab").string();
+    ToolRun create = Tool("create -o " + cab + " " + (dir_ / "src").string());
+    ASSERT_EQ(create.status, 0) << create.err;
+
+    ToolRun list = Tool("list " + cab);
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("    100000 "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" ---a- a.bin\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" r--a- sub\\b.txt\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("sub\\deeper\\c"), std::string::npos);
+
+    ToolRun extract = Tool("extract -d " + (dir_ / "out").string() + " " + cab);
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    ExpectSameTree(dir_ / "src", dir_ / "out");
+    // Date and read-only attribute are applied.
+    const auto skew =
+        fs::last_write_time(dir_ / "out/a.bin") - fs::last_write_time(dir_ / "src/a.bin");
+    EXPECT_LE(std::chrono::abs(skew), std::chrono::seconds(2));  // MS-DOS times count in 2 s steps
+    EXPECT_EQ(fs::status(dir_ / "out/sub/b.txt").permissions() & fs::perms::owner_write,
+              fs::perms::none);
+
+    // Existing output is replaced, not appended to.
+    Spit(dir_ / "again/a.bin", std::string(200000, 'z'));
+    ASSERT_EQ(Tool("extract -d " + (dir_ / "again").string() + " " + cab).status, 0);
+    EXPECT_EQ(Slurp(dir_ / "again/a.bin"), Bytes(100000, 1));
+
+    ToolRun test = Tool("test " + cab);
+    EXPECT_EQ(test.status, 0) << test.err;
+    EXPECT_NE(test.out.find("4 files"), std::string::npos);
+}
+
+TEST_F(CabTool, SetsAreCreatedWithinTheMaximumSizeAndExtractedWhole) {
+    MakeTree(dir_ / "src");
+    Spit(dir_ / "src/z_last", Bytes(5000, 3));
+    const std::string cab = (dir_ / "set.cab").string();
+    ToolRun create = Tool("create --max-size 30000 -o " + cab + " " + (dir_ / "src").string());
+    ASSERT_EQ(create.status, 0) << create.err;
+    int cabinets = 0;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        if (entry.path().extension() == ".cab") {
+            cabinets += 1;
+            EXPECT_LE(fs::file_size(entry.path()), 30000u);
+        }
+    }
+    EXPECT_GE(cabinets, 6);
+    ToolRun extract = Tool("extract -d " + (dir_ / "out").string() + " " + cab);
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    ExpectSameTree(dir_ / "src", dir_ / "out");
+
+    // A missing member of the set stops the extraction with a reason.
+    fs::remove(dir_ / "set3.cab");
+    ToolRun broken = Tool("extract -d " + (dir_ / "out2").string() + " " + cab);
+    EXPECT_NE(broken.status, 0);
+    EXPECT_NE(broken.err.find("CAB_ERROR_OPEN_FAILED"), std::string::npos) << broken.err;
+    EXPECT_EQ(std::count(broken.err.begin(), broken.err.end(), '\n'), 1);
+}
+
+TEST_F(CabTool, NamesThatLeaveTheOutputFolderAreRefused) {
+    for (const std::string name : {"..\\escape", "/tmp/abs", "a\\..\\..\\up", ""}) {
+        SCOPED_TRACE(name);
+        cab::CabinetWriterOptions options;
+        options.directory = dir_.string();
+        options.cabinetName = [](int) { return std::string("evil.cab"); };
+        cab::CabinetWriter writer(options);
+        ASSERT_TRUE(writer.StartFolder([] { return cab::MakeStoredEncoder(); }));
+        cab::CabinetFileInfo info;
+        info.name = "fine";
+        ASSERT_TRUE(writer.AddFile(info, reinterpret_cast<const uint8_t*>("ok"), 2));
+        info.name = name;
+        ASSERT_TRUE(writer.AddFile(info, reinterpret_cast<const uint8_t*>("bad"), 3));
+        ASSERT_TRUE(writer.Finish());
+        fs::remove_all(dir_ / "deep");
+        ToolRun run =
+            Tool("extract -d " + (dir_ / "deep/out").string() + " " + (dir_ / "evil.cab").string());
+        EXPECT_NE(run.status, 0);
+        EXPECT_NE(run.err.find("CAB_ERROR_ABORTED"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir_ / "deep/escape"));
+        EXPECT_FALSE(fs::exists(dir_ / "up"));
+        EXPECT_FALSE(fs::exists("/tmp/abs"));
+    }
+}
+
+TEST_F(CabTool, BrokenCabinetsFailWithTheLibraryErrorName) {
+    MakeTree(dir_ / "src");
+    const std::string cab = (dir_ / "x.cab").string();
+    ASSERT_EQ(Tool("create -o " + cab + " " + (dir_ / "src/a.bin").string()).status, 0);
+    std::string bytes = Slurp(cab);
+    bytes[bytes.size() - 100] ^= 0x40;
+    Spit(cab, bytes);
+    ToolRun test = Tool("test " + cab);
+    EXPECT_EQ(test.status, 1);
+    EXPECT_NE(test.err.find("CAB_ERROR_CORRUPT"), std::string::npos) << test.err;
+    Spit(dir_ / "text.cab", "just some text, no cabinet at all");
+    ToolRun text = Tool("list " + (dir_ / "text.cab").string());
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.err.find("CAB_ERROR_NOT_CABINET"), std::string::npos) << text.err;
+}
+
+TEST_F(CabTool, CreateChecksItsArguments) {
+    Spit(dir_ / "f", "x");
+    const std::string tail = " -o " + (dir_ / "x.cab").string() + " " + (dir_ / "f").string();
+    EXPECT_EQ(Tool("create --codec lzx:14" + tail).status, 2);
+    EXPECT_EQ(Tool("create --codec lzx:22" + tail).status, 2);
+    EXPECT_EQ(Tool("create --codec quantum:9" + tail).status, 2);
+    EXPECT_EQ(Tool("create --codec zip" + tail).status, 2);
+    EXPECT_EQ(Tool("create --max-size ten" + tail).status, 2);
+    EXPECT_EQ(Tool("create " + (dir_ / "f").string()).status, 2);
+    EXPECT_EQ(
+        Tool("create -o " + (dir_ / "y.cab").string() + " " + (dir_ / "nothing").string()).status,
+        1);
+    // Codecs whose encoder is missing from the build say so.
+    for (const std::string codec : {"lzx:16", "quantum:12"}) {
+        ToolRun run = Tool("create --codec " + codec + tail);
+        if (run.status != 0) {
+            EXPECT_NE(run.err.find("not available"), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(Tool("frobnicate").status, 2);
+}
+
+}  // namespace

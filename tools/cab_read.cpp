@@ -1,0 +1,323 @@
+// pelmo-tool cab list|extract|test: walks cabinets through the library's
+// callbacks, the way the upgrader's own extractor does.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <system_error>
+
+#include "cabinet/cabinet.h"
+#include "platform/cabinet_file_io.h"
+#include "tools/cab_tool.h"
+
+namespace pelmo::tools::cab_tool {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace pelmo::platform;
+
+enum class Mode { kList, kExtract, kTest };
+
+struct Session {
+    Mode mode = Mode::kList;
+    fs::path outputDirectory;
+    bool sawOpened = false;
+    std::string firstNext;  // next cabinet of the cabinet named to CabCopy
+    std::string failure;    // why a callback stopped the walk
+    std::string currentPath;
+    int files = 0;
+};
+
+void* Alloc(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
+void Free(void* memory) { std::free(memory); }
+
+std::string AttributeText(uint16_t attributes) {
+    std::string text = "-----";
+    if (attributes & CAB_ATTR_READONLY) text[0] = 'r';
+    if (attributes & CAB_ATTR_HIDDEN) text[1] = 'h';
+    if (attributes & CAB_ATTR_SYSTEM) text[2] = 's';
+    if (attributes & CAB_ATTR_ARCHIVE) text[3] = 'a';
+    if (attributes & CAB_ATTR_EXEC) text[4] = 'x';
+    return text;
+}
+
+void PrintEntry(const CabNotification* n, bool continued) {
+    std::printf("%10u %04u-%02u-%02u %02u:%02u:%02u %s %s%s\n", static_cast<uint32_t>(n->size),
+                1980u + (n->date >> 9), (n->date >> 5) & 0xFu, n->date & 0x1Fu, n->time >> 11,
+                (n->time >> 5) & 0x3Fu, (n->time & 0x1Fu) * 2, AttributeText(n->attributes).c_str(),
+                n->text1, continued ? " (continued)" : "");
+}
+
+// Names from cabinets never leave the output folder: absolute names, ".."
+// components and empty names are refused. "\" separates subfolders.
+bool SafeRelativeName(const char* stored, std::string* out) {
+    std::string name = stored;
+    for (char& c : name) {
+        if (c == '\\') c = '/';
+    }
+    if (name.empty() || name[0] == '/') return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+        start = end + 1;
+    }
+    if (name.back() == '/') return false;
+    *out = name;
+    return true;
+}
+
+bool DosTime(uint16_t date, uint16_t time, std::time_t* result) {
+    std::tm tm{};
+    tm.tm_year = 80 + (date >> 9);
+    tm.tm_mon = ((date >> 5) & 0xF) - 1;
+    tm.tm_mday = date & 0x1F;
+    tm.tm_hour = time >> 11;
+    tm.tm_min = (time >> 5) & 0x3F;
+    tm.tm_sec = (time & 0x1F) * 2;
+    tm.tm_isdst = -1;
+    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+        tm.tm_sec > 59) {
+        return false;
+    }
+    *result = std::mktime(&tm);
+    return *result != static_cast<std::time_t>(-1);
+}
+
+void ApplyDateAndAttributes(const std::string& path, const CabNotification* n) {
+    std::time_t when;
+    if (DosTime(n->date, n->time, &when)) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1].tv_sec = when;
+        times[1].tv_nsec = 0;
+        utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return;
+    mode_t mode = st.st_mode & 07777;
+    if (n->size == 1) mode |= (mode & 0444) >> 2;  // executable where readable
+    if (n->attributes & CAB_ATTR_READONLY) mode &= ~static_cast<mode_t>(0222);
+    if (mode != (st.st_mode & 07777)) chmod(path.c_str(), mode);
+}
+
+int OpenOutput(Session* session, const char* storedName) {
+    if (session->mode == Mode::kTest) {
+        session->currentPath.clear();
+        return CabinetFileOpen("/dev/null", kCabinetOpenWriteOnly, 0);
+    }
+    std::string relative;
+    if (!SafeRelativeName(storedName, &relative)) {
+        session->failure = std::string("refusing to write '") + storedName +
+                           "': the name leaves the output folder";
+        return -1;
+    }
+    const fs::path target = session->outputDirectory / relative;
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    session->currentPath = target.string();
+    const int handle =
+        CabinetFileOpen(session->currentPath.c_str(),
+                        kCabinetOpenWriteOnly | kCabinetOpenCreate | kCabinetOpenTruncate | 0x8000,
+                        kCabinetModeRead | kCabinetModeWrite);
+    if (handle == -1) session->failure = "cannot create '" + session->currentPath + "'";
+    return handle;
+}
+
+int Notify(int kind, CabNotification* n) {
+    auto* session = static_cast<Session*>(n->userData);
+    switch (kind) {
+        case CAB_NOTIFY_CABINET_OPENED:
+            if (!session->sawOpened) {
+                session->sawOpened = true;
+                session->firstNext = n->text1;
+            }
+            return 0;
+        case CAB_NOTIFY_CONTINUED_FILE:
+            if (session->mode == Mode::kList) PrintEntry(n, true);
+            return 0;
+        case CAB_NOTIFY_FILE_START: {
+            if (session->mode == Mode::kList) {
+                PrintEntry(n, false);
+                return 0;
+            }
+            const int handle = OpenOutput(session, n->text1);
+            if (handle == -1) {
+                if (session->failure.empty()) session->failure = "cannot open /dev/null";
+                return -1;
+            }
+            return handle == 0 ? -1 : handle;
+        }
+        case CAB_NOTIFY_FILE_DONE: {
+            const bool closed = CabinetFileClose(n->fileHandle) == 0;
+            if (!closed) {
+                session->failure = "cannot write '" + session->currentPath + "'";
+                return 0;
+            }
+            if (session->mode == Mode::kExtract) ApplyDateAndAttributes(session->currentPath, n);
+            session->files += 1;
+            return 1;
+        }
+        case CAB_NOTIFY_NEED_CABINET:
+            if (n->error != 0) {
+                session->failure = std::string("cannot continue in '") + n->text3 + n->text1 +
+                                   "': " + ErrorText(n->error) + " (" + ErrorName(n->error) + ")";
+                return -1;
+            }
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+int Report(const std::string& cabinet, const CabErrorRecord& error, const Session& session) {
+    std::string reason =
+        session.failure.empty() ? std::string(ErrorText(error.code)) : session.failure;
+    std::fprintf(stderr, "pelmo-tool cab: %s: %s (%s)\n", cabinet.c_str(), reason.c_str(),
+                 ErrorName(error.code));
+    return 1;
+}
+
+int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
+    std::string path;
+    std::string name;
+    SplitCabinetPath(cabinet, &path, &name);
+    CabErrorRecord error{};
+    CabContext* context = CabCreate(Alloc, Free, CabinetFileOpen, CabinetFileRead, CabinetFileWrite,
+                                    CabinetFileClose, CabinetFileSeek, 0, &error);
+    if (context == nullptr) return Report(cabinet, error, session);
+    std::set<std::string> visited;
+    int status = 0;
+    for (;;) {
+        visited.insert(name);
+        session.sawOpened = false;
+        session.firstNext.clear();
+        if (!CabCopy(context, name.c_str(), path.c_str(), 0, Notify, nullptr, &session)) {
+            status = Report(path + name, error, session);
+            break;
+        }
+        if (!wholeSet || session.firstNext.empty()) break;
+        if (visited.count(session.firstNext) != 0) {
+            std::fprintf(stderr, "pelmo-tool cab: %s%s: the cabinet set loops back to '%s'\n",
+                         path.c_str(), name.c_str(), session.firstNext.c_str());
+            status = 1;
+            break;
+        }
+        name = session.firstNext;
+    }
+    CabDestroy(context);
+    return status;
+}
+
+}  // namespace
+
+const char* ErrorName(int code) {
+    static const char* const kNames[] = {"CAB_ERROR_NONE",          "CAB_ERROR_OPEN_FAILED",
+                                         "CAB_ERROR_NOT_CABINET",   "CAB_ERROR_BAD_VERSION",
+                                         "CAB_ERROR_CORRUPT",       "CAB_ERROR_NO_MEMORY",
+                                         "CAB_ERROR_BAD_CODEC",     "CAB_ERROR_DECODE",
+                                         "CAB_ERROR_OUTPUT",        "CAB_ERROR_RESERVE_MISMATCH",
+                                         "CAB_ERROR_WRONG_CABINET", "CAB_ERROR_ABORTED"};
+    if (code < 0 || code > CAB_ERROR_ABORTED) return "CAB_ERROR_UNKNOWN";
+    return kNames[code];
+}
+
+const char* ErrorText(int code) {
+    switch (code) {
+        case CAB_ERROR_NONE:
+            return "no error";
+        case CAB_ERROR_OPEN_FAILED:
+            return "cannot open the cabinet";
+        case CAB_ERROR_NOT_CABINET:
+            return "not a cabinet file";
+        case CAB_ERROR_BAD_VERSION:
+            return "unsupported cabinet version";
+        case CAB_ERROR_CORRUPT:
+            return "the cabinet is corrupt";
+        case CAB_ERROR_NO_MEMORY:
+            return "out of memory";
+        case CAB_ERROR_BAD_CODEC:
+            return "unknown compression type";
+        case CAB_ERROR_DECODE:
+            return "the compressed data cannot be decoded";
+        case CAB_ERROR_OUTPUT:
+            return "cannot write an extracted file";
+        case CAB_ERROR_RESERVE_MISMATCH:
+            return "reserve sizes differ from the set's first cabinet";
+        case CAB_ERROR_WRONG_CABINET:
+            return "the next cabinet does not belong to this set";
+        case CAB_ERROR_ABORTED:
+            return "extraction stopped";
+        default:
+            return "unknown error";
+    }
+}
+
+void SplitCabinetPath(const std::string& full, std::string* path, std::string* name) {
+    const size_t slash = full.rfind('/');
+    if (slash == std::string::npos) {
+        path->clear();
+        *name = full;
+    } else {
+        *path = full.substr(0, slash + 1);
+        *name = full.substr(slash + 1);
+    }
+}
+
+int RunList(const Args& args) {
+    if (args.size() != 1) {
+        std::fputs("usage: pelmo-tool cab list CABINET\n", stderr);
+        return 2;
+    }
+    Session session;
+    session.mode = Mode::kList;
+    return Walk(args[0], session, false);
+}
+
+int RunExtract(const Args& args, bool writeFiles) {
+    std::string directory = ".";
+    std::string cabinet;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (writeFiles && args[i] == "-d" && i + 1 < args.size()) {
+            directory = args[++i];
+        } else if (cabinet.empty() && !args[i].empty() && args[i][0] != '-') {
+            cabinet = args[i];
+        } else {
+            cabinet.clear();
+            break;
+        }
+    }
+    if (cabinet.empty()) {
+        std::fputs(writeFiles ? "usage: pelmo-tool cab extract [-d DIR] CABINET\n"
+                              : "usage: pelmo-tool cab test CABINET\n",
+                   stderr);
+        return 2;
+    }
+    Session session;
+    session.mode = writeFiles ? Mode::kExtract : Mode::kTest;
+    if (writeFiles) {
+        std::error_code ec;
+        fs::create_directories(directory, ec);
+        if (!fs::is_directory(directory)) {
+            std::fprintf(stderr, "pelmo-tool cab: cannot create '%s'\n", directory.c_str());
+            return 1;
+        }
+        session.outputDirectory = directory;
+    }
+    const int status = Walk(cabinet, session, true);
+    if (status == 0) {
+        std::printf("%s: %d file%s %s\n", cabinet.c_str(), session.files,
+                    session.files == 1 ? "" : "s", writeFiles ? "extracted" : "tested, all good");
+    }
+    return status;
+}
+
+}  // namespace pelmo::tools::cab_tool
