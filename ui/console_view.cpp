@@ -1,0 +1,161 @@
+#include "ui/console_view.h"
+
+#include <chrono>
+#include <csignal>
+
+#include "ui/dialog_resources.h"
+#include "ui/upgrade_dialog.h"
+
+namespace pelmo::ui {
+
+namespace {
+
+volatile std::sig_atomic_t cancelSignalled = 0;
+
+void OnCancelSignal(int) { cancelSignalled = 1; }
+
+constexpr auto EVENT_POLL = std::chrono::milliseconds(50);
+
+}  // namespace
+
+ConsoleView::ConsoleView(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {
+    labels_ = {{IDC_VERSION, text::VERSION_PLACEHOLDER},
+               {IDC_MESSAGE, text::MESSAGE_PLACEHOLDER},
+               {IDC_STEP1, text::STEP1},
+               {IDC_STEP2, text::STEP2},
+               {IDC_STEP3, text::STEP3},
+               {IDC_STEP4, text::STEP4},
+               {IDC_STEP5, text::STEP5}};
+}
+
+void ConsoleView::RequestCancel() { cancelSignalled = 1; }
+
+void ConsoleView::InstallCancelSignals() {
+    struct sigaction action = {};
+    action.sa_handler = OnCancelSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int ConsoleView::RunModal(UpgradeDialog& dialog) {
+    cancelSignalled = 0;
+    dialog.OnInitDialog();
+    WindowEvent event;
+    while (!ended_) {
+        if (WaitForEvent(event)) {
+            if (handler_ != nullptr) handler_->OnWindowEvent(event);
+            continue;
+        }
+        if (cancelSignalled) {
+            dialog.OnCancel();
+            continue;
+        }
+        // finished is set after the run's last notification was posted, so
+        // once it reads 1 and the queue is empty every notification of the
+        // run has been handled: nobody is left to click Upgrade, so close.
+        if (!dialog.RunUnderway()) {
+            std::lock_guard lock(mutex_);
+            if (!queue_.empty()) continue;
+        } else {
+            continue;
+        }
+        dialog.OnCancel();
+    }
+    return position_ == 100 ? 0 : 1;
+}
+
+bool ConsoleView::WaitForEvent(WindowEvent& event) {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, EVENT_POLL, [this] { return !queue_.empty(); });
+    if (queue_.empty()) return false;
+    event = std::move(queue_.front());
+    queue_.pop_front();
+    return true;
+}
+
+void ConsoleView::PostToWindow(WindowEvent event) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!accepting_) return;
+        queue_.push_back(std::move(event));
+    }
+    wake_.notify_one();
+}
+
+void ConsoleView::SetEventHandler(WindowEventHandler* handler) { handler_ = handler; }
+
+void ConsoleView::SetTitle(const std::string& title) { PrintLine(title); }
+
+void ConsoleView::SetControlText(int id, const std::string& text) {
+    auto& label = labels_[id];
+    if (label == text) return;
+    label = text;
+    if (id == IDC_VERSION && !text.empty()) {
+        PrintLine(text);
+    } else if (id == IDC_MESSAGE) {
+        PrintLine(text);
+    } else if (id == IDC_STEP3) {
+        // Label 1006 carries the download progress.
+        PrintInPlace(text);
+    }
+}
+
+void ConsoleView::Invalidate(bool) {
+    if (handler_ == nullptr) return;
+    int current = 0;
+    for (int id = IDC_STEP1; id <= IDC_STEP5; ++id) {
+        if (handler_->StepLabelColour(id) == STEP_COLOUR_CURRENT) current = id;
+    }
+    if (current == printedStep_) return;
+    printedStep_ = current;
+    if (current != 0) {
+        // The step as it stood in the template: label 1006 may carry the
+        // download text by now.
+        static const std::map<int, const char*> steps = {{IDC_STEP1, text::STEP1},
+                                                         {IDC_STEP2, text::STEP2},
+                                                         {IDC_STEP3, text::STEP3},
+                                                         {IDC_STEP4, text::STEP4},
+                                                         {IDC_STEP5, text::STEP5}};
+        PrintLine(std::string("==> ") + steps.at(current));
+    }
+}
+
+void ConsoleView::MessageBox(const std::string& text) {
+    PrintLine(std::string("[") + text::MESSAGE_BOX_CAPTION + "] " + text);
+}
+
+void ConsoleView::KeepRepainting() { std::fflush(out_); }
+
+void ConsoleView::EndDialog() {
+    {
+        std::lock_guard lock(mutex_);
+        accepting_ = false;
+        queue_.clear();
+    }
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+    std::fflush(out_);
+    ended_ = true;
+}
+
+void ConsoleView::PrintLine(const std::string& line) {
+    if (lineOpen_) std::fputc('\n', out_);
+    lineOpen_ = false;
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
+void ConsoleView::PrintInPlace(const std::string& line) {
+    if (!terminal_) {
+        PrintLine(line);
+        return;
+    }
+    // Back to the line's start, the new text, clear what is left of the old one.
+    std::fprintf(out_, "\r%s\x1b[K", line.c_str());
+    std::fflush(out_);
+    lineOpen_ = true;
+}
+
+}  // namespace pelmo::ui
