@@ -40,6 +40,7 @@ void ConsoleView::InstallCancelSignals() {
 int ConsoleView::RunModal(UpgradeDialog& dialog) {
     cancelSignalled = 0;
     dialog.OnInitDialog();
+    Invalidate(false);
     WindowEvent event;
     while (!ended_) {
         if (WaitForEvent(event)) {
@@ -90,34 +91,37 @@ void ConsoleView::SetControlText(int id, const std::string& text) {
     auto& label = labels_[id];
     if (label == text) return;
     label = text;
-    if (id == IDC_VERSION && !text.empty()) {
-        PrintLine(text);
-    } else if (id == IDC_MESSAGE) {
-        PrintLine(text);
-    } else if (id == IDC_STEP3) {
-        // Label 1006 carries the download progress.
-        PrintInPlace(text);
-    }
+    // Label 1006 carries the download progress: shown at once. The other
+    // texts are shown with the next redraw, after the step they belong to.
+    if (id == IDC_STEP3) PrintInPlace(text);
 }
 
 void ConsoleView::Invalidate(bool) {
     if (handler_ == nullptr) return;
+    ShowChangedLine(IDC_VERSION);
     int current = 0;
     for (int id = IDC_STEP1; id <= IDC_STEP5; ++id) {
         if (handler_->StepLabelColour(id) == STEP_COLOUR_CURRENT) current = id;
     }
-    if (current == printedStep_) return;
-    printedStep_ = current;
-    if (current != 0) {
-        // The step as it stood in the template: label 1006 may carry the
-        // download text by now.
+    if (current != printedStep_) {
+        printedStep_ = current;
+        // The step's own name: label 1006 may carry the download text by now.
         static const std::map<int, const char*> steps = {{IDC_STEP1, text::STEP1},
                                                          {IDC_STEP2, text::STEP2},
                                                          {IDC_STEP3, text::STEP3},
                                                          {IDC_STEP4, text::STEP4},
                                                          {IDC_STEP5, text::STEP5}};
-        PrintLine(std::string("==> ") + steps.at(current));
+        if (current != 0) PrintLine(std::string("==> ") + steps.at(current));
     }
+    ShowChangedLine(IDC_MESSAGE);
+}
+
+void ConsoleView::ShowChangedLine(int id) {
+    const std::string& text = labels_[id];
+    std::string& shown = shownLines_[id];
+    if (text == shown) return;
+    shown = text;
+    if (!text.empty()) PrintLine(text);
 }
 
 void ConsoleView::MessageBox(const std::string& text) {

@@ -54,6 +54,7 @@ class ConsoleView final : public DialogView {
 
   private:
     bool WaitForEvent(WindowEvent& event);
+    void ShowChangedLine(int id);
     void PrintLine(const std::string& line);
     void PrintInPlace(const std::string& line);
 
@@ -68,6 +69,7 @@ class ConsoleView final : public DialogView {
 
     WindowEventHandler* handler_ = nullptr;
     std::map<int, std::string> labels_;
+    std::map<int, std::string> shownLines_;  // version and message line as last printed
     int printedStep_ = 0;
     int position_ = 0;
     bool checked_ = false;
