@@ -85,11 +85,14 @@ class RecordingView : public DialogView {
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
             WindowEvent event;
             {
+                // Short waits: the end of a run (finished) comes without an event.
                 std::unique_lock lock(mutex_);
-                if (!changed_.wait_until(lock, deadline, [this] { return !queue_.empty(); })) {
-                    return done();
+                if (!changed_.wait_for(lock, std::chrono::milliseconds(5),
+                                       [this] { return !queue_.empty(); })) {
+                    continue;
                 }
                 event = std::move(queue_.front());
                 queue_.pop_front();
