@@ -1,9 +1,14 @@
 // The real steps of an upgrade run. Each subsystem's step function takes the
 // run's data as parameters; this file is the one place that hands it the
 // engine's fields.
+#include <filesystem>
+
 #include "app/instance_checker.h"
 #include "app/process_state.h"
 #include "app/upgrade_engine.h"
+#include "install/client_launch.h"
+#include "install/package_installation.h"
+#include "settings/client_settings.h"
 
 namespace pelmo {
 
@@ -17,13 +22,19 @@ UpgradeSteps DefaultUpgradeSteps() {
     // Step 3: download and unpack (install/). Not wired yet: fails.
     steps.downloadPackages = [](UpgradeEngine&) { return 0; };
     steps.isClientRunning = [](UpgradeEngine&) { return IsClientRunning() ? 1 : 0; };
-    // Step 4: installation (install/), reads Process().modulePath. Not wired yet: fails.
-    steps.installPackages = [](UpgradeEngine&) { return 0; };
-    // Step 5: client launch (install/), given ReleaseGuardCallback(). Not wired
-    // yet: gives up the guard and fails.
+    // Step 4: installation (install/).
+    steps.installPackages = [](UpgradeEngine& engine) {
+        InstallationRun run;
+        run.versions = engine.versions;
+        run.workFolder = (std::filesystem::temp_directory_path() / "PELMO_UPGRADE").string() + "/";
+        run.clientFolder = ClientSettings::ReadClientFolder();
+        run.modulePath = Process().modulePath;
+        run.recordVersion = [](int32_t id) { ClientSettings::WriteInstalledVersion(id); };
+        return InstallPackages(run);
+    };
+    // Step 5: client launch (install/): gives up the guard, starts the client.
     steps.launchClient = [](UpgradeEngine&) {
-        ReleaseGuardCallback()();
-        return 0;
+        return LaunchClient(ClientSettings::ReadClientFolder(), ReleaseGuardCallback());
     };
     return steps;
 }
