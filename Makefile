@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: setup build test clean
+.PHONY: setup build test clean demo
 
 setup:
 	bash scripts/setup.sh
@@ -15,6 +15,11 @@ build: setup
 # Installs what is missing, configures, builds and runs every test.
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 600
+
+# The main job: upgrades a demo client from a local update source, built on the
+# spot (the dialog with a display, the console without one).
+demo: setup
+	BUILD=$(BUILD)-demo bash demo/run_demo.sh
 
 clean:
 	rm -rf $(BUILD)

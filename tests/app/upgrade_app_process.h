@@ -1,0 +1,107 @@
+// Runs pelmo-upgrader (and other programs) as real child processes for the
+// start-up tests: private environment, output captured in a file.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace pelmo::testing {
+
+inline std::string UpgraderPath() { return std::string(PELMO_BINARY_DIR) + "/app/pelmo-upgrader"; }
+inline std::string ToolPath() { return std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool"; }
+
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A child process whose standard output and error go to outputPath.
+class ChildProcess {
+  public:
+    ChildProcess(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env, const std::string& outputPath)
+        : outputPath_(outputPath) {
+        std::vector<std::string> environment;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            if (env.count(name) == 0 && name != "DISPLAY" && name != "WAYLAND_DISPLAY") {
+                environment.push_back(entry);
+            }
+        }
+        for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
+        std::vector<char*> args, envp;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProcess() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    std::string Output() const { return ReadWholeFile(outputPath_); }
+
+    // Exit status, or -1 when it has not ended within the timeout.
+    int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (status_ < 0) {
+            int raw = 0;
+            const pid_t done = waitpid(pid_, &raw, WNOHANG);
+            if (done == pid_) {
+                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return status_;
+    }
+    // Waits (bounded) until the output holds text.
+    bool WaitForOutput(const std::string& text,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (Output().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+  private:
+    std::string outputPath_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+}  // namespace pelmo::testing

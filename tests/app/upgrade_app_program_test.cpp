@@ -1,0 +1,92 @@
+// pelmo-upgrader as a program: a second start while one runs, console runs.
+#include <gtest/gtest.h>
+
+#include "app_test_support.h"
+#include "platform/registry_store.h"
+#include "settings/client_settings.h"
+#include "upgrade_app_process.h"
+
+namespace pelmo {
+namespace {
+
+using testing::ChildProcess;
+using testing::PrivateEnvironment;
+using testing::UpgraderPath;
+
+class UpgraderProgramTest : public ::testing::Test {
+  protected:
+    std::map<std::string, std::string> Env() const {
+        return {{"PELMO_REGISTRY", environment.folder() + "/registry.db"},
+                {"XDG_RUNTIME_DIR", environment.folder()},
+                {"TMPDIR", environment.folder()}};
+    }
+    std::string Out(const std::string& name) const { return environment.folder() + "/" + name; }
+    PrivateEnvironment environment;
+};
+
+TEST_F(UpgraderProgramTest, WithoutAnyManifestTheConsoleRunFailsAtStepOne) {
+    ClientSettings::WriteInstalledVersion(2003);
+    ChildProcess run({UpgraderPath(), "--console"}, Env(), Out("run.txt"));
+    ASSERT_TRUE(run.started());
+    EXPECT_EQ(run.Wait(), 1);
+    EXPECT_EQ(run.Output(),
+              "Pelmo升级程序\n升级Pelmo程序进度...\n当前版本: 2.003\n==> 1.下载升级配置文件\n"
+              "升级进度:10%\n[Pelmo] 下载升级配置文件失败,请检查网络连接!\n");
+}
+
+TEST_F(UpgraderProgramTest, NoDisplayMeansTheConsole) {
+    // DISPLAY and WAYLAND_DISPLAY are removed from the child's environment.
+    ChildProcess run({UpgraderPath()}, Env(), Out("run.txt"));
+    EXPECT_EQ(run.Wait(), 1);
+    EXPECT_NE(run.Output().find("[Pelmo] 下载升级配置文件失败"), std::string::npos);
+}
+
+TEST_F(UpgraderProgramTest, SecondUpgraderEndsAtOnceWithoutAnyOutputWhileTheFirstRuns) {
+    ChildProcess first({UpgraderPath(), "--console"}, Env(), Out("first.txt"));
+    // The title comes after the guard was taken; hold the first right there.
+    ASSERT_TRUE(first.WaitForOutput("Pelmo升级程序"));
+    ASSERT_EQ(kill(first.pid(), SIGSTOP), 0);
+
+    ChildProcess second({UpgraderPath(), "--console"}, Env(), Out("second.txt"));
+    const int secondStatus = second.Wait(std::chrono::seconds(10));
+    kill(first.pid(), SIGCONT);
+    EXPECT_EQ(secondStatus, 2);
+    EXPECT_EQ(second.Output(), "");
+    EXPECT_EQ(first.Wait(), 1);
+
+    // With the first gone, a new upgrader runs normally.
+    ChildProcess third({UpgraderPath(), "--console"}, Env(), Out("third.txt"));
+    EXPECT_EQ(third.Wait(), 1);
+    EXPECT_NE(third.Output().find("Pelmo升级程序"), std::string::npos);
+}
+
+TEST_F(UpgraderProgramTest, DISABLED_StartedByTheClientAFailedRunStartsTheClientAgain) {
+    const std::string client = environment.folder() + "/client";
+    std::filesystem::create_directories(client);
+    {
+        std::ofstream program(client + "/pelmo.exe");
+        program << "#!/bin/sh\necho started > \"$(dirname \"$0\")/started.txt\"\n";
+    }
+    std::filesystem::permissions(client + "/pelmo.exe", std::filesystem::perms::owner_all);
+    platform::RegistryKey key;
+    ASSERT_TRUE(key.OpenForWrite(environment.folder() + "/registry.db", "SOFTWARE\\TAVRIN\\PELMO"));
+    const std::string exePath = client + "/pelmo.exe";
+    ASSERT_TRUE(key.SetValue("EXEPATH", platform::REG_SZ, exePath.c_str(),
+                             static_cast<uint32_t>(exePath.size() + 1)));
+    key.Close();
+
+    ChildProcess byHand({UpgraderPath(), "--console"}, Env(), Out("hand.txt"));
+    EXPECT_EQ(byHand.Wait(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(std::filesystem::exists(client + "/started.txt"));
+
+    ChildProcess byClient({UpgraderPath(), "--console", "-PELMORUN"}, Env(), Out("client.txt"));
+    EXPECT_EQ(byClient.Wait(), 1);
+    for (int i = 0; i < 500 && !std::filesystem::exists(client + "/started.txt"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(std::filesystem::exists(client + "/started.txt"));
+}
+
+}  // namespace
+}  // namespace pelmo
