@@ -60,7 +60,7 @@ TEST_F(UpgraderProgramTest, SecondUpgraderEndsAtOnceWithoutAnyOutputWhileTheFirs
     EXPECT_NE(third.Output().find("Pelmo升级程序"), std::string::npos);
 }
 
-TEST_F(UpgraderProgramTest, DISABLED_StartedByTheClientAFailedRunStartsTheClientAgain) {
+TEST_F(UpgraderProgramTest, StartedByTheClientAFailedRunStartsTheClientAgain) {
     const std::string client = environment.folder() + "/client";
     std::filesystem::create_directories(client);
     {
