@@ -162,8 +162,8 @@ TEST_F(RegistryStoreTest, DefaultLocation) {
 }
 
 TEST_F(RegistryStoreTest, WritersInSeveralProcessesAllSucceed) {
-    constexpr int PROCESSES = 4;
-    constexpr int WRITES = 25;
+    constexpr int PROCESSES = 3;
+    constexpr int WRITES = 15;
     std::vector<pid_t> children;
     for (int p = 0; p < PROCESSES; ++p) {
         pid_t pid = fork();

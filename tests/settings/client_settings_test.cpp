@@ -169,7 +169,7 @@ TEST_F(ClientSettingsTest, ValuePathsSplitAtTheLastBackslash) {
 }
 
 TEST_F(ClientSettingsTest, ClientAndUpgraderWriteAtTheSameTime) {
-    constexpr int WRITES = 30;
+    constexpr int WRITES = 20;
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
