@@ -18,15 +18,12 @@ class QuantumArithmeticDecoder {
     }
 
     // Decodes one symbol of `model` and credits it in the model.
-    uint32_t Decode(QuantumModel& model) {
+    __attribute__((always_inline)) uint32_t Decode(QuantumModel& model) {
         const uint16_t* cumulative = model.cumulativeFrequency;
         const uint32_t range = high_ - low_ + 1;
         const uint32_t total = cumulative[0];
         const uint32_t target = ((code_ - low_ + 1) * total - 1) / range;
-        // The first index past the symbol's own: cumulative values fall
-        // strictly, so counting those above the target finds it.
-        int index = 1;
-        while (cumulative[index] > target) ++index;
+        const int index = QuantumModelSearch(model, target);
         const uint32_t symbol = model.symbol[index - 1];
         const uint32_t base = low_;
         high_ = (base + (cumulative[index - 1] * range) / total - 1) & 0xFFFF;

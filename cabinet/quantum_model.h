@@ -12,6 +12,10 @@
 
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cab {
 
 inline constexpr int kQuantumMaxModelEntries = 64;
@@ -25,8 +29,8 @@ struct QuantumModel {
     int entries;
     int shiftsLeft;
     uint32_t rescales;  // since initialisation, for tests and tuning
-    alignas(32) uint16_t cumulativeFrequency[kQuantumModelCapacity];
-    alignas(32) uint16_t symbol[kQuantumModelCapacity];
+    uint16_t cumulativeFrequency[kQuantumModelCapacity];
+    uint16_t symbol[kQuantumModelCapacity];
 };
 
 void QuantumModelInit(QuantumModel& model, int entries);
@@ -35,8 +39,46 @@ void QuantumModelRescale(QuantumModel& model);
 // Credits the symbol at `index` after it has been coded.
 inline void QuantumModelUpdate(QuantumModel& model, int index) {
     uint16_t* cumulative = model.cumulativeFrequency;
+#if defined(__SSE2__)
+    // Eight counts at a time: add 8 where the position is at most `index`.
+    const __m128i limit = _mm_set1_epi16(static_cast<short>(index + 1));
+    const __m128i step = _mm_set1_epi16(8);
+    __m128i position = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i eight = _mm_set1_epi16(8);
+    for (int j = 0; j <= index; j += 8) {
+        auto* lane = reinterpret_cast<__m128i*>(cumulative + j);
+        const __m128i add = _mm_and_si128(_mm_cmpgt_epi16(limit, position), step);
+        _mm_storeu_si128(lane, _mm_add_epi16(_mm_loadu_si128(lane), add));
+        position = _mm_add_epi16(position, eight);
+    }
+#else
     for (int j = 0; j <= index; ++j) cumulative[j] = static_cast<uint16_t>(cumulative[j] + 8);
+#endif
     if (cumulative[0] > kQuantumRescaleThreshold) QuantumModelRescale(model);
+}
+
+// The index of the first entry past `target`'s symbol: 1 + the number of
+// entries from 1 on whose cumulative frequency exceeds target (they fall
+// strictly, so this is where a linear search would stop). target is below
+// cumulativeFrequency[0].
+inline int QuantumModelSearch(const QuantumModel& model, uint32_t target) {
+    const uint16_t* cumulative = model.cumulativeFrequency;
+#if defined(__SSE2__)
+    // Counting entry 0 too (it always exceeds target) gives the index itself;
+    // the zero padding never counts.
+    const __m128i bound = _mm_set1_epi16(static_cast<short>(target));
+    int count = 0;
+    for (int j = 0; j <= model.entries; j += 8) {
+        const __m128i lane = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cumulative + j));
+        const int mask = _mm_movemask_epi8(_mm_cmpgt_epi16(lane, bound));
+        count += __builtin_popcount(static_cast<unsigned>(mask));
+    }
+    return count / 2;
+#else
+    int index = 1;
+    while (cumulative[index] > target) ++index;
+    return index;
+#endif
 }
 
 // All models of one stream.

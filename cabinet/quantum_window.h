@@ -26,6 +26,15 @@ struct QuantumMemoryWindow {
         uint32_t source = (target - distance) & mask;
         writePosition = (target + length) & mask;
         if (target + length <= size && source + length <= size) {
+            if (length <= 16) {
+                // Short copies one byte at a time: exact for every overlap.
+                for (uint32_t i = 0; i < length; ++i) {
+                    const uint8_t byte = data[source + i];
+                    data[target + i] = byte;
+                    output[i] = byte;
+                }
+                return true;
+            }
             if (source < target && target - source < length) {
                 const uint32_t step = target - source;
                 for (uint32_t done = 0; done < length; done += step) {
