@@ -110,7 +110,6 @@ class LzxEncoder final : public FolderEncoder {
         std::optional<BitWriter> best;
         int bestType = 0;
         uint32_t bestSize = span;
-        Trees bestTrees;
 
         bool spanning = options_.blockFrames > 1 && !lastFrame && span == kFrameSize;
         Trees trees;

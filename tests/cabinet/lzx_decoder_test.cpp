@@ -1,0 +1,350 @@
+// The LZX decoder on hand-built bit streams: block kinds, repeated offsets,
+// trees, call translation and every failure case.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/cabinet/lzx_stream_builder.h"
+#include "tests/cabinet/lzx_test_support.h"
+
+namespace cab {
+namespace {
+
+using lzx_test::Decoder;
+using lzx_test::StreamBuilder;
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::string Text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// Literals "abcdefgh" and matches through every kind of slot:
+// slots 4 to 6 take new offsets, 0 to 2 the repeated ones, 3 is offset 1.
+TEST(LzxDecoder, RepeatedOffsetsAndSlotThree) {
+    StreamBuilder s(15);
+    s.Translation(false);
+    s.BlockHeader(1, 26);
+    std::vector<int> symbols = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'z'};
+    for (auto [slot, length] : {std::pair{6, 2}, {5, 2}, {4, 2}, {2, 2}, {1, 2}, {0, 3}, {3, 3}}) {
+        symbols.push_back(StreamBuilder::MainSymbol(slot, static_cast<uint32_t>(length)));
+    }
+    s.Trees(symbols, {});  // no match needs the length tree: all its lengths are zero
+    for (char c : std::string("abcdefgh")) s.Literal(static_cast<uint8_t>(c));
+    s.Match(6, 2, 0);  // offset 6                       R = 6 1 1
+    s.Match(5, 2, 0);  // offset 4                       R = 4 6 1
+    s.Match(4, 2, 1);  // offset 3                       R = 3 4 6
+    s.Match(2, 2);     // R2 (6), swapped with R0        R = 6 4 3
+    s.Match(1, 2);     // R1 (4), swapped with R0        R = 4 6 3
+    s.Match(0, 3);     // R0 (4), nothing changes
+    s.Match(3, 3);     // offset 1 without offset bits   R = 1 4 6
+    s.Match(2, 2);     // R2 (6)
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(s.EndFrame(), 26, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "abcdefghcdghdgcddgcdddddcd");
+}
+
+// A block of size 0 is followed directly by the next header; its trees are
+// the base of the next block's deltas.
+TEST(LzxDecoder, ZeroSizeBlockThenNextHeader) {
+    StreamBuilder s(16);
+    s.Translation(false);
+    s.BlockHeader(1, 0);
+    s.Trees({'x', 'y', 'q', 'r'}, {3, 4});
+    s.BlockHeader(1, 5);
+    s.Trees({'x', 'y', 'z', StreamBuilder::MainSymbol(3, 2)}, {});
+    s.Literal('z');
+    s.Literal('x');
+    s.Literal('y');
+    s.Match(3, 2);
+    Decoder decoder(16);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(s.EndFrame(), 5, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "zxyyy");
+}
+
+// Aligned-offset block: offsets of slots with 3 or more extra bits take their
+// low 3 bits from the aligned tree; long matches use the length tree.
+TEST(LzxDecoder, AlignedBlockAndLengthTree) {
+    StreamBuilder s(15);
+    s.Translation(false);
+    std::string literals;
+    for (int i = 0; i < 48; ++i) literals.push_back(static_cast<char>('0' + i));
+    s.BlockHeader(2, 48 + 5 + 20);
+    const uint8_t aligned[8] = {2, 2, 3, 3, 3, 3, 0, 0};
+    s.AlignedTree(aligned);
+    std::vector<int> symbols(literals.begin(), literals.end());
+    symbols.push_back(StreamBuilder::MainSymbol(10, 5));
+    symbols.push_back(StreamBuilder::MainSymbol(0, 20));
+    s.Trees(symbols, {20 - 9});
+    for (char c : literals) s.Literal(static_cast<uint8_t>(c));
+    // Slot 10: base 32, 4 extra bits; 13 = one verbatim bit 1, aligned symbol 5.
+    s.Match(10, 5, 13, true);  // offset 32 + 13 - 2 = 43
+    s.Match(0, 20);
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(s.EndFrame(), 73, out), CAB_DECODER_OK);
+    std::string expected = literals + literals.substr(5, 5) + literals.substr(10, 20);
+    EXPECT_EQ(Text(out), expected);
+}
+
+// An uncompressed block of odd size is followed by a padding byte; its header
+// sets the repeated offsets; the next block's bit stream starts after it.
+TEST(LzxDecoder, UncompressedOddBlockAndPadding) {
+    StreamBuilder s(15);
+    s.Translation(false);
+    s.BlockHeader(3, 3);
+    s.AlignForRaw();
+    s.Le32(2);
+    s.Le32(3);
+    s.Le32(4);
+    s.Bytes(Bytes("xyz"));
+    s.Bytes({0xAA});  // padding
+    s.BlockHeader(1, 3);
+    s.Trees({'q', StreamBuilder::MainSymbol(0, 2)}, {});
+    s.Literal('q');
+    s.Match(0, 2);  // R0 = 2 from the raw block's header
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(s.EndFrame(), 6, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "xyzqzq");
+}
+
+// A block longer than the frame continues in the next frame, whose bit
+// stream starts again at its first word; a raw block continues raw.
+TEST(LzxDecoder, BlocksRunAcrossFrames) {
+    StreamBuilder s(15);
+    s.Translation(false);
+    s.BlockHeader(1, 6);
+    s.Trees({'a', 'b', 'c', 'd'}, {});
+    for (char c : std::string("abc")) s.Literal(static_cast<uint8_t>(c));
+    std::vector<uint8_t> first = s.EndFrame();
+    for (char c : std::string("dab")) s.Literal(static_cast<uint8_t>(c));
+    s.BlockHeader(3, 5);
+    s.AlignForRaw();
+    s.Le32(1);
+    s.Le32(1);
+    s.Le32(1);
+    s.Bytes(Bytes("RA"));
+    std::vector<uint8_t> second = s.EndFrame();
+    std::vector<uint8_t> third = Bytes("WXY");
+    third.push_back(0);  // padding of the odd raw block, then the next header
+    s.BlockHeader(1, 1);
+    s.Trees({'!', '?'}, {});
+    s.Literal('!');
+    std::vector<uint8_t> rest = s.EndFrame();
+    third.insert(third.end(), rest.begin(), rest.end());
+
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(first, 3, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "abc");
+    ASSERT_EQ(decoder.Decode(second, 5, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "dabRA");
+    ASSERT_EQ(decoder.Decode(third, 4, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "WXY!");
+}
+
+// Frames of one raw block with call translation on.
+std::vector<uint8_t> TranslatedRawFrame(StreamBuilder& s, uint32_t translationSize,
+                                        uint32_t blockSize, const std::vector<uint8_t>& bytes) {
+    s.Translation(true, translationSize);
+    s.BlockHeader(3, blockSize);
+    s.AlignForRaw();
+    s.Le32(1);
+    s.Le32(1);
+    s.Le32(1);
+    s.Bytes(bytes);
+    return s.EndFrame();
+}
+
+void PutLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    std::memcpy(&bytes[at], &value, 4);
+}
+
+uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t at) {
+    uint32_t value;
+    std::memcpy(&value, &bytes[at], 4);
+    return value;
+}
+
+TEST(LzxDecoder, CallTranslationRules) {
+    const uint32_t size = 1000000;
+    std::vector<uint8_t> frame(40, 0x11);
+    frame[2] = 0xE8;  // 0 <= 50 < size: becomes 50 - 2
+    PutLe32(frame, 3, 50);
+    frame[8] = 0xE8;  // -1, and 1 <= 8: becomes -1 + size
+    PutLe32(frame, 9, 0xFFFFFFFFu);
+    frame[14] = 0xE8;  // -20 with 20 > 14: unchanged
+    PutLe32(frame, 15, static_cast<uint32_t>(-20));
+    frame[20] = 0xE8;  // beyond the size: unchanged
+    PutLe32(frame, 21, size);
+    frame[33] = 0xE8;  // L - 7: its operand is made of sentinel bytes and thrown away
+    frame[34] = 0xE8;  // L - 6 and after: never examined
+    PutLe32(frame, 35, 7);
+    StreamBuilder s(15);
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(TranslatedRawFrame(s, size, 45, frame), 40, out), CAB_DECODER_OK);
+    std::vector<uint8_t> expected = frame;
+    PutLe32(expected, 3, 48);
+    PutLe32(expected, 9, size - 1);
+    EXPECT_EQ(out, expected);
+
+    // A frame shorter than 6 bytes is never translated, but counts for the
+    // stream position of the next frame.
+    std::vector<uint8_t> shortFrame = {0xE8, 10, 0, 0, 0};
+    ASSERT_EQ(decoder.Decode(shortFrame, 5, out), CAB_DECODER_OK);
+    EXPECT_EQ(out, shortFrame);
+}
+
+TEST(LzxDecoder, CallTranslationEndsAfter32768Frames) {
+    // One raw block over 32769 frames of 16 bytes, each starting with a call
+    // to absolute address 0: translated to -position until the 32768th frame.
+    const uint32_t frames = 32769;
+    std::vector<uint8_t> bytes = {0xE8, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    StreamBuilder s(19);
+    Decoder decoder(19);
+    std::vector<uint8_t> first = TranslatedRawFrame(s, 1u << 20, 16 * frames, bytes);
+    std::vector<uint8_t> out;
+    for (uint32_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(decoder.Decode(i == 0 ? first : bytes, 16, out), CAB_DECODER_OK);
+        uint32_t expected = i < 32768 ? 0u - 16 * i : 0;
+        ASSERT_EQ(GetLe32(out, 1), expected) << "frame " << i;
+    }
+    // After a reset the header bit is read again and frames count from 0.
+    ASSERT_EQ(LzxReset(decoder.handle), CAB_DECODER_OK);
+    StreamBuilder again(19);
+    ASSERT_EQ(decoder.Decode(TranslatedRawFrame(again, 1u << 20, 32, bytes), 16, out),
+              CAB_DECODER_OK);
+    ASSERT_EQ(decoder.Decode(bytes, 16, out), CAB_DECODER_OK);
+    EXPECT_EQ(GetLe32(out, 1), 0u - 16);
+}
+
+TEST(LzxDecoder, BadBlockTypes) {
+    for (int type : {0, 4, 5, 6, 7}) {
+        StreamBuilder s(15);
+        s.Translation(false);
+        s.BlockHeader(type, 10);
+        s.Bits(0, 32);
+        Decoder decoder(15);
+        std::vector<uint8_t> out;
+        EXPECT_EQ(decoder.Decode(s.EndFrame(), 10, out), CAB_DECODER_DATA_ERROR) << type;
+    }
+}
+
+TEST(LzxDecoder, BrokenTrees) {
+    // Over-subscribed: three codes of length 1. Incomplete: one code of length 2.
+    for (const std::vector<uint8_t>& lengths :
+         {std::vector<uint8_t>{1, 1, 1}, std::vector<uint8_t>{2}}) {
+        StreamBuilder s(15);
+        s.Translation(false);
+        s.BlockHeader(1, 4);
+        s.RawMainLengths(lengths);
+        s.Bits(0, 32);
+        Decoder decoder(15);
+        std::vector<uint8_t> out;
+        EXPECT_EQ(decoder.Decode(s.EndFrame(), 4, out), CAB_DECODER_DATA_ERROR);
+    }
+}
+
+// A stream that fits its frame: literals "abcd" then a match.
+std::vector<uint8_t> SmallStream(int matchLength) {
+    StreamBuilder s(15);
+    s.Translation(false);
+    s.BlockHeader(1, static_cast<uint32_t>(4 + matchLength));
+    s.Trees({'a', 'b', 'c', 'd', StreamBuilder::MainSymbol(3, static_cast<uint32_t>(matchLength))},
+            {});
+    for (char c : std::string("abcd")) s.Literal(static_cast<uint8_t>(c));
+    s.Match(3, static_cast<uint32_t>(matchLength));
+    return s.EndFrame();
+}
+
+TEST(LzxDecoder, MatchMustNotPassTheFrameEnd) {
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    EXPECT_EQ(decoder.Decode(SmallStream(4), 6, out), CAB_DECODER_DATA_ERROR);
+    Decoder whole(15);
+    ASSERT_EQ(whole.Decode(SmallStream(4), 8, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "abcddddd");
+}
+
+TEST(LzxDecoder, TruncatedFrames) {
+    auto data = lzx_test::TextData(32768, 21);
+    LzxEncoderOptions options;
+    options.windowBits = 15;
+    for (int type : {1, 2, 3}) {
+        options.forcedBlockType = type;
+        auto frames = lzx_test::Encode(data, options);
+        ASSERT_EQ(frames.size(), 1u);
+        std::vector<uint8_t> cut(frames[0].data.begin(),
+                                 frames[0].data.begin() + frames[0].data.size() * 3 / 4);
+        Decoder decoder(15);
+        std::vector<uint8_t> out;
+        EXPECT_EQ(decoder.Decode(cut, 32768, out), CAB_DECODER_DATA_ERROR) << type;
+        Decoder empty(15);
+        EXPECT_EQ(empty.Decode({}, 32768, out), CAB_DECODER_DATA_ERROR) << type;
+    }
+}
+
+// Frames never wrap around the window's end; a frame that would is refused
+// instead of writing past the window.
+TEST(LzxDecoder, FrameCrossingTheWindowEndIsRefused) {
+    StreamBuilder s(15);
+    s.Translation(false);
+    s.BlockHeader(3, 40000);
+    s.AlignForRaw();
+    s.Le32(1);
+    s.Le32(1);
+    s.Le32(1);
+    s.Bytes(std::vector<uint8_t>(30000, 7));
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(s.EndFrame(), 30000, out), CAB_DECODER_OK);
+    EXPECT_EQ(decoder.Decode(std::vector<uint8_t>(10000, 7), 10000, out), CAB_DECODER_DATA_ERROR);
+}
+
+TEST(LzxDecoder, ResetStartsAFreshFolder) {
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.Decode(SmallStream(3), 7, out), CAB_DECODER_OK);
+    // Without a reset the next frame would expect no E8 header bit.
+    ASSERT_EQ(LzxReset(decoder.handle), CAB_DECODER_OK);
+    ASSERT_EQ(decoder.Decode(SmallStream(3), 7, out), CAB_DECODER_OK);
+    EXPECT_EQ(Text(out), "abcdddd");
+}
+
+void* FailingAlloc(uint32_t) { return nullptr; }
+
+TEST(LzxDecoder, InterfaceResults) {
+    uint32_t maxBlock = 32768;
+    uint32_t bufferSize = 0;
+    EXPECT_EQ(LzxQuery(&maxBlock, 1u << 21, &bufferSize), CAB_DECODER_OK);
+    EXPECT_EQ(bufferSize, 38912u);
+
+    DecoderServices services;
+    services.alloc = lzx_test::TestAlloc;
+    services.free = lzx_test::TestFree;
+    DecoderHandle handle = nullptr;
+    EXPECT_EQ(LzxCreate(&maxBlock, 3 << 15, &bufferSize, services, &handle), CAB_DECODER_NO_MEMORY);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(LzxCreate(&maxBlock, 1u << 22, &bufferSize, services, &handle),
+              CAB_DECODER_BAD_PARAMETER);
+    services.alloc = FailingAlloc;
+    EXPECT_EQ(LzxCreate(&maxBlock, 1u << 15, &bufferSize, services, &handle),
+              CAB_DECODER_NO_MEMORY);
+
+    Decoder decoder(15);
+    std::vector<uint8_t> out(32769);
+    uint32_t size = 32769;
+    uint8_t input[4] = {};
+    EXPECT_EQ(LzxDecompress(decoder.handle, input, 4, out.data(), &size), CAB_DECODER_BAD_SIZE);
+    uint32_t notAHandle[8] = {};
+    EXPECT_EQ(LzxDecompress(notAHandle, input, 4, out.data(), &size), CAB_DECODER_BAD_HANDLE);
+    EXPECT_EQ(LzxReset(notAHandle), CAB_DECODER_BAD_HANDLE);
+    EXPECT_EQ(LzxDestroy(notAHandle), CAB_DECODER_BAD_HANDLE);
+    EXPECT_EQ(LzxDestroy(nullptr), CAB_DECODER_BAD_HANDLE);
+}
+
+}  // namespace
+}  // namespace cab
