@@ -60,10 +60,8 @@ int RunWindow(int argc, char** argv, const std::shared_ptr<pelmo::UpgradeEngine>
 int main(int argc, char** argv) {
     // The command line as the rule reads it, taken before the toolkit sees it.
     const std::string commandLine = pelmo::JoinCommandLine(argc, argv);
-    bool console = HasArgument(argc, argv, "--console") || !DisplayAvailable();
-#ifndef PELMO_HAS_QT
-    console = true;
-#endif
+    [[maybe_unused]] const bool console =
+        HasArgument(argc, argv, "--console") || !DisplayAvailable();
 
     std::shared_ptr<pelmo::UpgradeEngine> engine;
     int status = EXIT_ANOTHER_UPGRADER;

@@ -1,5 +1,6 @@
 #include "ui/console_view.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 
@@ -10,9 +11,11 @@ namespace pelmo::ui {
 
 namespace {
 
-volatile std::sig_atomic_t cancelSignalled = 0;
+// Set by a signal handler or another thread: lock-free, so safe in both.
+std::atomic<int> cancelSignalled{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnCancelSignal(int) { cancelSignalled = 1; }
+void OnCancelSignal(int) { cancelSignalled.store(1); }
 
 constexpr auto EVENT_POLL = std::chrono::milliseconds(50);
 
@@ -28,7 +31,7 @@ ConsoleView::ConsoleView(std::FILE* out, bool terminal) : out_(out), terminal_(t
                {IDC_STEP5, text::STEP5}};
 }
 
-void ConsoleView::RequestCancel() { cancelSignalled = 1; }
+void ConsoleView::RequestCancel() { cancelSignalled.store(1); }
 
 void ConsoleView::InstallCancelSignals() {
     struct sigaction action = {};
@@ -38,7 +41,7 @@ void ConsoleView::InstallCancelSignals() {
 }
 
 int ConsoleView::RunModal(UpgradeDialog& dialog) {
-    cancelSignalled = 0;
+    cancelSignalled.store(0);
     dialog.OnInitDialog();
     Invalidate(false);
     WindowEvent event;
@@ -47,7 +50,7 @@ int ConsoleView::RunModal(UpgradeDialog& dialog) {
             if (handler_ != nullptr) handler_->OnWindowEvent(event);
             continue;
         }
-        if (cancelSignalled) {
+        if (cancelSignalled.load() != 0) {
             dialog.OnCancel();
             continue;
         }

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +17,7 @@
 
 extern char** environ;
 
-namespace pelmo::testing {
+namespace pelmo::testing::program {
 
 inline std::string UpgraderPath() { return std::string(PELMO_BINARY_DIR) + "/app/pelmo-upgrader"; }
 inline std::string ToolPath() { return std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool"; }
@@ -31,10 +30,10 @@ inline std::string ReadWholeFile(const std::string& path) {
 }
 
 // A child process whose standard output and error go to outputPath.
-class ChildProcess {
+class ProgramRun {
   public:
-    ChildProcess(const std::vector<std::string>& argv,
-                 const std::map<std::string, std::string>& env, const std::string& outputPath)
+    ProgramRun(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+               const std::string& outputPath)
         : outputPath_(outputPath) {
         std::vector<std::string> environment;
         for (char** e = environ; *e != nullptr; ++e) {
@@ -51,17 +50,21 @@ class ChildProcess {
         for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (out < 0 || in < 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(out, 2);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+        close(out);
+        close(in);
     }
-    ~ChildProcess() {
+    ~ProgramRun() {
         if (pid_ > 0 && status_ < 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -104,4 +107,4 @@ class ChildProcess {
     int status_ = -1;
 };
 
-}  // namespace pelmo::testing
+}  // namespace pelmo::testing::program

@@ -1,6 +1,9 @@
 // pelmo-upgrader as a program: a second start while one runs, console runs.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "app_test_support.h"
 #include "platform/registry_store.h"
 #include "settings/client_settings.h"
@@ -9,9 +12,9 @@
 namespace pelmo {
 namespace {
 
-using testing::ChildProcess;
 using testing::PrivateEnvironment;
-using testing::UpgraderPath;
+using testing::program::ProgramRun;
+using testing::program::UpgraderPath;
 
 class UpgraderProgramTest : public ::testing::Test {
   protected:
@@ -26,7 +29,7 @@ class UpgraderProgramTest : public ::testing::Test {
 
 TEST_F(UpgraderProgramTest, WithoutAnyManifestTheConsoleRunFailsAtStepOne) {
     ClientSettings::WriteInstalledVersion(2003);
-    ChildProcess run({UpgraderPath(), "--console"}, Env(), Out("run.txt"));
+    ProgramRun run({UpgraderPath(), "--console"}, Env(), Out("run.txt"));
     ASSERT_TRUE(run.started());
     EXPECT_EQ(run.Wait(), 1);
     EXPECT_EQ(run.Output(),
@@ -36,18 +39,19 @@ TEST_F(UpgraderProgramTest, WithoutAnyManifestTheConsoleRunFailsAtStepOne) {
 
 TEST_F(UpgraderProgramTest, NoDisplayMeansTheConsole) {
     // DISPLAY and WAYLAND_DISPLAY are removed from the child's environment.
-    ChildProcess run({UpgraderPath()}, Env(), Out("run.txt"));
+    ProgramRun run({UpgraderPath()}, Env(), Out("run.txt"));
     EXPECT_EQ(run.Wait(), 1);
     EXPECT_NE(run.Output().find("[Pelmo] 下载升级配置文件失败"), std::string::npos);
 }
 
 TEST_F(UpgraderProgramTest, SecondUpgraderEndsAtOnceWithoutAnyOutputWhileTheFirstRuns) {
-    ChildProcess first({UpgraderPath(), "--console"}, Env(), Out("first.txt"));
+    ProgramRun first({UpgraderPath(), "--console"}, Env(), Out("first.txt"));
     // The title comes after the guard was taken; hold the first right there.
     ASSERT_TRUE(first.WaitForOutput("Pelmo升级程序"));
-    ASSERT_EQ(kill(first.pid(), SIGSTOP), 0);
+    ASSERT_EQ(kill(first.pid(), SIGSTOP), 0) << first.pid() << " " << std::strerror(errno) << "\n"
+                                             << first.Output();
 
-    ChildProcess second({UpgraderPath(), "--console"}, Env(), Out("second.txt"));
+    ProgramRun second({UpgraderPath(), "--console"}, Env(), Out("second.txt"));
     const int secondStatus = second.Wait(std::chrono::seconds(10));
     kill(first.pid(), SIGCONT);
     EXPECT_EQ(secondStatus, 2);
@@ -55,7 +59,7 @@ TEST_F(UpgraderProgramTest, SecondUpgraderEndsAtOnceWithoutAnyOutputWhileTheFirs
     EXPECT_EQ(first.Wait(), 1);
 
     // With the first gone, a new upgrader runs normally.
-    ChildProcess third({UpgraderPath(), "--console"}, Env(), Out("third.txt"));
+    ProgramRun third({UpgraderPath(), "--console"}, Env(), Out("third.txt"));
     EXPECT_EQ(third.Wait(), 1);
     EXPECT_NE(third.Output().find("Pelmo升级程序"), std::string::npos);
 }
@@ -75,12 +79,12 @@ TEST_F(UpgraderProgramTest, StartedByTheClientAFailedRunStartsTheClientAgain) {
                              static_cast<uint32_t>(exePath.size() + 1)));
     key.Close();
 
-    ChildProcess byHand({UpgraderPath(), "--console"}, Env(), Out("hand.txt"));
+    ProgramRun byHand({UpgraderPath(), "--console"}, Env(), Out("hand.txt"));
     EXPECT_EQ(byHand.Wait(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(std::filesystem::exists(client + "/started.txt"));
 
-    ChildProcess byClient({UpgraderPath(), "--console", "-PELMORUN"}, Env(), Out("client.txt"));
+    ProgramRun byClient({UpgraderPath(), "--console", "-PELMORUN"}, Env(), Out("client.txt"));
     EXPECT_EQ(byClient.Wait(), 1);
     for (int i = 0; i < 500 && !std::filesystem::exists(client + "/started.txt"); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
