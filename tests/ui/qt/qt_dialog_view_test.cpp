@@ -15,6 +15,10 @@
 #include "ui/qt/app_icon.h"
 #include "ui/upgrade_dialog.h"
 
+// The font library keeps its pattern caches until the process ends; they are
+// not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace pelmo::ui {
 namespace {
 
