@@ -192,6 +192,46 @@ TEST(MszipStream, LengthSixteenWithNothingBeforeRepeatsZero) {
     EXPECT_TRUE(produced.empty());
 }
 
+TEST(MszipStream, CodesUpToFifteenBitsDecodeThroughSubTables) {
+    // Complete codes with one code of every length 1 to 14 and two of 15.
+    std::vector<uint8_t> literals(258, 0), distances(16, 0);
+    literals['A'] = 1;
+    literals[257] = 2;  // length 3
+    for (unsigned k = 0; k < 12; ++k) literals['B' + k] = uint8_t(3 + k);
+    literals['z'] = 15;
+    literals[256] = 15;
+    for (unsigned i = 0; i < 14; ++i) distances[i] = uint8_t(i + 1);
+    distances[14] = distances[15] = 15;  // distances 129-192 and 193-256
+    const auto literalCodes = CanonicalCodes(literals), distanceCodes = CanonicalCodes(distances);
+
+    BitWriter writer;
+    DynamicHeader::Plain(literals, distances).Write(writer, true);
+    Bytes expected;
+    auto literal = [&](unsigned symbol) {
+        writer.Code(literalCodes[symbol], literals[symbol]);
+        expected.push_back(uint8_t(symbol));
+    };
+    auto match = [&](unsigned distanceSymbol, unsigned extra, unsigned distance) {
+        writer.Code(literalCodes[257], 2)
+            .Code(distanceCodes[distanceSymbol], distances[distanceSymbol]);
+        writer.Bits(extra, distanceSymbol >= 4 ? (distanceSymbol - 2) / 2 : 0);
+        for (int i = 0; i < 3; ++i) expected.push_back(expected[expected.size() - distance]);
+    };
+    const char cycle[] = "AzMBzLA";
+    for (unsigned i = 0; i < 400; ++i) literal(uint8_t(cycle[i % 7]));
+    for (unsigned j = 0; j < 600; ++j) {
+        match(14, j % 64, 129 + j % 64);
+        match(15, j % 64, 193 + j % 64);
+        match(0, 0, 1);
+        literal('z');
+    }
+    writer.Code(literalCodes[256], 15);
+    Decoder decoder;
+    Bytes produced;
+    ASSERT_EQ(decoder.Decode(writer.Block(), produced), CAB_DECODER_OK);
+    EXPECT_EQ(produced, expected);
+}
+
 // Each stream below is malformed in exactly one way.
 TEST(MszipStream, MalformedStreamsAreDataErrors) {
     Decoder decoder;
