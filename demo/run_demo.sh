@@ -26,8 +26,9 @@ say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 fail() { printf '\ndemo: FAILED: %s\n' "$*" >&2; exit 1; }
 
 say "Building pelmo-upgrader and pelmo-tool in $build"
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMO_TESTS=OFF \
-  -DPELMO_BENCH=OFF > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; fail "configure"; }
+  -DPELMO_BENCH=OFF > "$build/demo-configure.log" 2>&1 || { cat "$build/demo-configure.log"; fail "configure"; }
 cmake --build "$build" -j"$(nproc)" --target pelmo-upgrader pelmo-tool
 upgrader="$build/app/pelmo-upgrader"
 tool="$build/tools/pelmo-tool"
