@@ -131,9 +131,6 @@ bool Walk(CabContext* context, const char* cabinetName, const char* cabinetPath)
             if (Notify(context, CAB_NOTIFY_CONTINUED_FILE) == -1) {
                 return Fail(context, CAB_ERROR_ABORTED);
             }
-            // An entry that also goes on into the next cabinet has a
-            // continuation entry there too, which a crossing must step over.
-            if (folderIndex == kContinuedBoth) context->skippedContinuations += 1;
         } else if (!IsFromPrevious(folderIndex) && context->continuing) {
             context->filesRemaining = 0;
         } else {

@@ -28,8 +28,9 @@ struct Session {
     Mode mode = Mode::kList;
     fs::path outputDirectory;
     bool sawOpened = false;
-    std::string firstNext;  // next cabinet of the cabinet named to CabCopy
-    std::string failure;    // why a callback stopped the walk
+    std::string firstNext;   // next cabinet of the cabinet named to CabCopy
+    std::string lastSwitch;  // the cabinet a walk last crossed into
+    std::string failure;     // why a callback stopped the walk
     std::string currentPath;
     int files = 0;
 };
@@ -167,6 +168,7 @@ int Notify(int kind, CabNotification* n) {
             return 1;
         }
         case CAB_NOTIFY_NEED_CABINET:
+            session->lastSwitch = n->text1;
             if (n->error != 0) {
                 session->failure = std::string("cannot continue in '") + n->text3 + n->text1 +
                                    "': " + ErrorText(n->error) + " (" + ErrorName(n->error) + ")";
@@ -200,18 +202,23 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
         visited.insert(name);
         session.sawOpened = false;
         session.firstNext.clear();
+        session.lastSwitch.clear();
         if (!CabCopy(context, name.c_str(), path.c_str(), 0, Notify, nullptr, &session)) {
             status = Report(path + name, error, session);
             break;
         }
-        if (!wholeSet || session.firstNext.empty()) break;
-        if (visited.count(session.firstNext) != 0) {
+        // A walk that crossed into later cabinets has delivered every file
+        // that begins before the last of them: go on from there.
+        const std::string next =
+            session.lastSwitch.empty() ? session.firstNext : session.lastSwitch;
+        if (!wholeSet || next.empty()) break;
+        if (visited.count(next) != 0) {
             std::fprintf(stderr, "pelmo-tool cab: %s%s: the cabinet set loops back to '%s'\n",
-                         path.c_str(), name.c_str(), session.firstNext.c_str());
+                         path.c_str(), name.c_str(), next.c_str());
             status = 1;
             break;
         }
-        name = session.firstNext;
+        name = next;
     }
     CabDestroy(context);
     return status;

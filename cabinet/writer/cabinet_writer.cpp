@@ -239,7 +239,7 @@ bool CabinetWriter::PlaceBlock(const std::vector<uint8_t>& block, uint32_t uncom
     }
     // This cabinet is full: everything from `start` on lives in the next one.
     if (!CloseCabinet(true, start) || !OpenCabinet()) return false;
-    folderCrossed_ = true;
+    folderCrossed_ = options_.newFolderAfterCrossing;
     cabinet_->folders.push_back({folderSerial_, encoder_->CompressionType(), 0, 0});
     for (size_t f : pending_) {
         FileRecord& r = files_[f];

@@ -29,6 +29,10 @@ struct CabinetWriterOptions {
     uint8_t folderReserveSize = 0;
     uint8_t blockReserveSize = 0;
     bool reserveFlag = false;  // write the reserve descriptor even when all sizes are 0
+    // Close a folder that crossed a cabinet end after the file that crossed,
+    // so that each cabinet can be read on its own. Without it, later files
+    // carry on in the continued folder (as other producers' sets do).
+    bool newFolderAfterCrossing = true;
     uint16_t setId = 0;
     uint16_t firstCabinetIndex = 0;
 };
