@@ -11,7 +11,9 @@ namespace cab {
 
 inline constexpr int kHeaderSize = 36;
 inline constexpr uint16_t kNoFolder = 0xFFFF;
-inline constexpr uint16_t kUnfixed = 0xFFFF;
+// Reserve sizes not yet fixed by a cabinet. Not 0xFFFF: that is a header
+// reserve size a cabinet may declare.
+inline constexpr int kUnfixed = -1;
 inline constexpr uint32_t kNameBufferSize = CAB_NAME_BUFFER;
 inline constexpr uint32_t kNameReadSize = CAB_NAME_BUFFER - 1;
 

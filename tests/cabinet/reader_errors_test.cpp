@@ -272,6 +272,21 @@ TEST_F(ReaderErrors, ReusedContextRejectsOtherFolderOrBlockReserves) {
     CabDestroy(context);
 }
 
+// 0xFFFF is a header reserve size like any other, not "not yet known".
+TEST_F(ReaderErrors, LargestHeaderReserveIsFixedOnceAndFreedOnce) {
+    cab::CabinetWriterOptions options;
+    options.headerReserveSize = 0xFFFF;
+    path_ = Build({{"a", Pattern(10, 1)}}, options)[0];
+    CabContext* context = NewContext();
+    for (int i = 0; i < 2; ++i) {
+        Recorder r;
+        EXPECT_EQ(CopyWith(context, path_, r), 1);
+    }
+    CabDestroy(context);
+    EXPECT_EQ(g_faults.allocCount, 6);  // context, reserve, two entry buffers, two data buffers
+    EXPECT_EQ(g_faults.liveAllocations, 0);
+}
+
 TEST_F(ReaderErrors, ErrorRecordIsNeverCleared) {
     auto bytes = OneFile(10);
     Recorder r;
