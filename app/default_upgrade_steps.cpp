@@ -1,32 +1,58 @@
 // The real steps of an upgrade run. Each subsystem's step function takes the
 // run's data as parameters; this file is the one place that hands it the
 // engine's fields.
-#include <filesystem>
+#include <utility>
 
 #include "app/instance_checker.h"
 #include "app/process_state.h"
 #include "app/upgrade_engine.h"
 #include "install/client_launch.h"
+#include "install/download_progress_sink.h"
+#include "install/package_download.h"
 #include "install/package_installation.h"
+#include "install/work_folder.h"
 #include "settings/client_settings.h"
+#include "settings/manifest.h"
 
 namespace pelmo {
 
 UpgradeSteps DefaultUpgradeSteps() {
     UpgradeSteps steps;
-    // Step 1: the manifest (settings/). Not wired yet: fails.
-    steps.fetchManifest = [](UpgradeEngine&) { return 0; };
-    steps.hasNewerVersion = [](UpgradeEngine& engine) {
-        return engine.installedVersion < engine.latestVersion ? 1 : 0;
+    // Step 1: the manifest (settings/). The step works on a copy of the run's
+    // data that goes back into the engine whatever the outcome.
+    steps.fetchManifest = [](UpgradeEngine& engine) {
+        ManifestState state;
+        state.versions = std::move(engine.versions);
+        state.packageBaseUrl = std::move(engine.packageBaseUrl);
+        const ManifestSettings settings{&ClientSettings::ReadInstalledVersion,
+                                        &ClientSettings::ReadManifestAddress};
+        const int result = FetchManifest(state, settings);
+        engine.versions = std::move(state.versions);
+        engine.packageBaseUrl = std::move(state.packageBaseUrl);
+        engine.installedVersion = state.installedVersion;
+        engine.latestVersion = state.latestVersion;
+        engine.totalDownloadBytes.store(state.totalDownloadBytes);
+        engine.completedPackageBytes.store(state.completedPackageBytes);
+        return result;
     };
-    // Step 3: download and unpack (install/). Not wired yet: fails.
-    steps.downloadPackages = [](UpgradeEngine&) { return 0; };
+    steps.hasNewerVersion = [](UpgradeEngine& engine) {
+        return HasNewerVersion(engine.installedVersion, engine.latestVersion) ? 1 : 0;
+    };
+    // Step 3: download and unpack (install/); progress goes to the attached
+    // target through the engine's link, which drops it once the window is gone.
+    steps.downloadPackages = [](UpgradeEngine& engine) {
+        const DownloadProgressSink sink(engine.cancelRequested, engine.currentPackageBytes,
+                                        engine.completedPackageBytes, &engine.notifyWindow);
+        const DownloadRun run{engine.versions, engine.packageBaseUrl, engine.currentPackageBytes,
+                              engine.completedPackageBytes};
+        return DownloadPackages(run, &sink, &UnpackWithCabinetExtractor, WorkFolderPath());
+    };
     steps.isClientRunning = [](UpgradeEngine&) { return IsClientRunning() ? 1 : 0; };
     // Step 4: installation (install/).
     steps.installPackages = [](UpgradeEngine& engine) {
         InstallationRun run;
         run.versions = engine.versions;
-        run.workFolder = (std::filesystem::temp_directory_path() / "PELMO_UPGRADE").string() + "/";
+        run.workFolder = WorkFolderPath();
         run.clientFolder = ClientSettings::ReadClientFolder();
         run.modulePath = Process().modulePath;
         run.recordVersion = [](int32_t id) { ClientSettings::WriteInstalledVersion(id); };

@@ -1,13 +1,96 @@
-// Placeholder: the 'manifest' command arrives with its subsystem.
+// pelmo-tool manifest [--installed N] ADDRESS
+//
+// Loads a manifest as an upgrade run's first step does, for a client at
+// version N (default: the VERSION setting), and prints whether it was
+// accepted, then the versions that client would download in installation
+// order with their sizes and package addresses, and the totals. Exit status 1
+// when the step would fail, 2 on a usage error.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
+#include "install/package_download.h"
+#include "settings/client_settings.h"
+#include "settings/manifest.h"
 #include "tools/commands.h"
 
 namespace pelmo::tools {
+namespace {
 
-int RunManifestCommand(const Args&) {
-    std::fputs("pelmo-tool manifest: not available in this build\n", stderr);
-    return 2;
+constexpr const char* USAGE =
+    "usage: pelmo-tool manifest [--installed N] ADDRESS\n"
+    "  Shows what a client at version N (default: the installed VERSION setting)\n"
+    "  would download from the manifest at ADDRESS (http, https, file URL or path).\n";
+
+bool ParseVersion(const std::string& text, int32_t& version) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < INT32_MIN || value > INT32_MAX) return false;
+    version = static_cast<int32_t>(value);
+    return true;
+}
+
+}  // namespace
+
+int RunManifestCommand(const Args& args) {
+    std::string address;
+    bool haveInstalled = false;
+    int32_t installed = 0;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (arg == "--installed") {
+            if (i + 1 >= args.size() || !ParseVersion(args[i + 1], installed)) {
+                std::fputs("pelmo-tool manifest: --installed needs a 32-bit number\n", stderr);
+                return 2;
+            }
+            haveInstalled = true;
+            ++i;
+        } else if (address.empty() && (arg.empty() || arg[0] != '-' || arg == "-")) {
+            address = arg;
+        } else {
+            std::fprintf(stderr, "pelmo-tool manifest: unexpected argument '%s'\n%s", arg.c_str(),
+                         USAGE);
+            return 2;
+        }
+    }
+    if (address.empty()) {
+        std::fputs(USAGE, stderr);
+        return 2;
+    }
+    if (!haveInstalled) installed = ClientSettings::ReadInstalledVersion();
+
+    ManifestState state;
+    ManifestSettings settings;
+    settings.readInstalledVersion = [installed] { return installed; };
+    settings.readManifestAddress = [&address] { return address; };
+    std::string reason;
+    if (FetchManifest(state, settings, {}, &reason) == 0) {
+        std::printf("manifest: refused: %s\n", reason.c_str());
+        return 1;
+    }
+    std::printf("manifest: accepted\n");
+    std::printf("installed version: %d\n", static_cast<int>(state.installedVersion));
+    std::printf("package base address: %s\n", state.packageBaseUrl.c_str());
+    if (!HasNewerVersion(state.installedVersion, state.latestVersion)) {
+        std::printf("nothing newer than version %d\n", static_cast<int>(state.installedVersion));
+        return 0;
+    }
+    std::printf("to download, in installation order:\n");
+    for (const VersionEntry& entry : state.versions) {
+        std::printf("  %d  %d bytes  %s\n", static_cast<int>(entry.id),
+                    static_cast<int>(entry.packageBytes),
+                    PackageAddress(state.packageBaseUrl, entry.id).c_str());
+    }
+    std::printf("total: %zu packages, %d bytes; latest version %d\n", state.versions.size(),
+                static_cast<int>(state.totalDownloadBytes), static_cast<int>(state.latestVersion));
+    return 0;
 }
 
 }  // namespace pelmo::tools

@@ -1,0 +1,50 @@
+#include "install/package_download.h"
+
+#include "install/work_folder.h"
+
+namespace pelmo {
+
+std::string PackageFileName(int32_t id) { return std::to_string(id) + ".cab"; }
+
+std::string PackageAddress(const std::string& base, int32_t id) {
+    std::string address = base;
+    if (address.empty() || address.back() != '/') address += '/';
+    return address + PackageFileName(id);
+}
+
+void UnpackWithCabinetExtractor(const std::string&, const std::string&) {
+    // The cabinet extractor is not part of this build yet.
+}
+
+int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
+                     const PackageUnpacker& unpack, const std::string& workFolder,
+                     const TransferOptions& options, std::string* reason) {
+    try {
+        std::string folder = workFolder;
+        if (folder.empty() || folder.back() != '/') folder += '/';
+        if (!PrepareWorkFolder(folder, reason)) return 0;
+
+        run.currentPackageBytes = 0;
+        run.completedPackageBytes = 0;
+        const TransferProgress progress =
+            sink != nullptr ? sink->AsTransferProgress() : TransferProgress();
+        for (const VersionEntry& entry : run.versions) {
+            run.currentPackageBytes = entry.packageBytes;
+            const std::string local = folder + PackageFileName(entry.id);
+            const std::string address = PackageAddress(run.packageBaseUrl, entry.id);
+            const TransferResult fetched = FetchToFile(address, local, progress, options);
+            if (!fetched.ok) {
+                if (reason != nullptr) *reason = "cannot fetch " + address + ": " + fetched.error;
+                return 0;
+            }
+            if (unpack) unpack(folder, local);
+            run.completedPackageBytes += run.currentPackageBytes.load();
+        }
+        return 1;
+    } catch (...) {
+        if (reason != nullptr) *reason = "out of memory";
+        return 0;
+    }
+}
+
+}  // namespace pelmo

@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "install/create_directory_path.h"
+#include "install/download_progress_sink.h"
+#include "install/package_download.h"
+#include "install/work_folder.h"
+#include "tests/support/http_server.h"
+#include "tests/support/scratch_folder.h"
+
+namespace pelmo {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::ScratchFolder;
+using testing::TestHttpServer;
+
+std::string Content(int32_t id, std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + id) & 0xFF);
+    return data;
+}
+
+struct Report {
+    float bytesSoFar, bytesExpected, packageBytes;
+    int32_t bytesBefore;
+};
+
+class RecordingDisplay : public DownloadProgressDisplay {
+  public:
+    void ShowDownloadProgress(float bytesSoFar, float bytesExpected, float packageBytes,
+                              int32_t bytesBefore) override {
+        reports.push_back({bytesSoFar, bytesExpected, packageBytes, bytesBefore});
+        if (onReport) onReport(reports.back());
+    }
+    std::vector<Report> reports;
+    std::function<void(const Report&)> onReport;
+};
+
+// A run of the download step against packages published under a scratch
+// folder, served over HTTP.
+class PackageDownload : public ::testing::Test {
+  protected:
+    void Publish(int32_t id, std::size_t size) {
+        published_.Write("pkgs/" + PackageFileName(id), Content(id, size));
+    }
+    void StartServer(std::vector<std::string> faults = {}) {
+        std::vector<std::string> args;
+        for (auto& f : faults) args.insert(args.end(), {"--fault", f});
+        server_ = std::make_unique<TestHttpServer>(published_.path(), args);
+        base_ = server_->Url("/pkgs");
+    }
+    int Run(const std::vector<VersionEntry>& versions, TransferOptions options = {}) {
+        DownloadRun run{versions, base_, current_, completed_};
+        DownloadProgressSink sink(cancel_, current_, completed_, &display_);
+        return DownloadPackages(
+            run, &sink,
+            [this](const std::string& folder, const std::string& cabinet) {
+                unpacked_.push_back(folder + "|" + cabinet);
+            },
+            workFolder_, options, &reason_);
+    }
+    std::vector<std::string> Requests() const { return server_->Requests(); }
+    std::string Work(const std::string& name) const { return workFolder_ + name; }
+    int LeftoverTemporaries() const {
+        int count = 0;
+        for (const auto& e : std::filesystem::directory_iterator(workFolder_)) {
+            if (e.path().filename().string().find(".part") != std::string::npos) ++count;
+        }
+        return count;
+    }
+
+    ScratchFolder published_, scratch_;
+    std::string workFolder_ = scratch_.path() + "/PELMO_UPGRADE/";
+    std::unique_ptr<TestHttpServer> server_;
+    std::string base_;
+    std::atomic<int32_t> cancel_{0}, current_{-1}, completed_{-1};
+    RecordingDisplay display_;
+    std::vector<std::string> unpacked_;
+    std::string reason_;
+};
+
+TEST_F(PackageDownload, SeveralPackagesInOrderWithScaledProgress) {
+    Publish(2004, 700000);  // the declared sizes below differ from the real ones
+    Publish(2005, 1500000);
+    Publish(2006, 1000);
+    StartServer();
+    ASSERT_EQ(Run({{2004, 200000}, {2005, 300000}, {2006, 120000}}), 1) << reason_;
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2005.cab",
+                                                    "GET /pkgs/2006.cab"}));
+    for (int32_t id : {2004, 2005, 2006}) {
+        EXPECT_EQ(ReadWholeFile(Work(PackageFileName(id))),
+                  ReadWholeFile(published_ / ("pkgs/" + PackageFileName(id))));
+    }
+    EXPECT_EQ(unpacked_, (std::vector<std::string>{workFolder_ + "|" + Work("2004.cab"),
+                                                   workFolder_ + "|" + Work("2005.cab"),
+                                                   workFolder_ + "|" + Work("2006.cab")}));
+    EXPECT_EQ(completed_.load(), 620000);
+    EXPECT_EQ(current_.load(), 120000);
+    EXPECT_EQ(LeftoverTemporaries(), 0);
+
+    // Every report carries the package's declared size and the declared sizes
+    // before it; each package ends with its whole transfer.
+    const std::vector<std::pair<float, int32_t>> expected = {
+        {200000.f, 0}, {300000.f, 200000}, {120000.f, 500000}};
+    const std::vector<float> real = {700000.f, 1500000.f, 1000.f};
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < display_.reports.size(); ++i) {
+        const Report& r = display_.reports[i];
+        while (next < expected.size() && r.packageBytes != expected[next].first) ++next;
+        ASSERT_LT(next, expected.size()) << "report " << i << " out of order";
+        EXPECT_EQ(r.bytesBefore, expected[next].second);
+        EXPECT_LE(r.bytesSoFar, real[next]);
+        const bool last = i + 1 == display_.reports.size() ||
+                          display_.reports[i + 1].packageBytes != r.packageBytes;
+        if (last) {
+            EXPECT_EQ(r.bytesSoFar, real[next]);
+            EXPECT_EQ(r.bytesExpected, real[next]);
+        }
+    }
+    EXPECT_EQ(next, expected.size() - 1);
+
+    // The work folder is private.
+    struct stat info {};
+    ASSERT_EQ(::stat(workFolder_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlash) {
+    Publish(2004, 10);
+    StartServer();
+    base_ = server_->Url("/pkgs/");
+    ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
+    base_ = server_->Url("/pkgs");
+    ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2004.cab"}));
+    EXPECT_EQ(PackageAddress("", 1), "/1.cab");
+    EXPECT_EQ(PackageAddress("a//", 1), "a//1.cab");
+}
+
+TEST_F(PackageDownload, NegativeAndSmallIdsNameTheirFilesInPlainDecimal) {
+    Publish(-3, 10);
+    Publish(7, 20);
+    StartServer();
+    ASSERT_EQ(Run({{-3, 10}, {7, 20}}), 1) << reason_;
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/-3.cab", "GET /pkgs/7.cab"}));
+    EXPECT_EQ(ReadWholeFile(Work("-3.cab")), Content(-3, 10));
+    EXPECT_EQ(ReadWholeFile(Work("7.cab")), Content(7, 20));
+    EXPECT_FALSE(std::filesystem::exists(Work("0007.cab")));
+}
+
+TEST_F(PackageDownload, MissingPackageStopsTheStep) {
+    Publish(2004, 100);
+    Publish(2006, 100);
+    StartServer();
+    EXPECT_EQ(Run({{2004, 1}, {2005, 1}, {2006, 1}}), 0);
+    EXPECT_NE(reason_.find("404"), std::string::npos) << reason_;
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2005.cab"}));
+    EXPECT_TRUE(std::filesystem::exists(Work("2004.cab")));
+    EXPECT_FALSE(std::filesystem::exists(Work("2005.cab")));
+    EXPECT_EQ(unpacked_.size(), 1u);
+    EXPECT_EQ(completed_.load(), 1);
+}
+
+TEST_F(PackageDownload, DroppedConnectionLeavesNoPartialPackage) {
+    Publish(2004, 2 << 20);
+    StartServer({"/pkgs/2004.cab=drop"});
+    EXPECT_EQ(Run({{2004, 1}}), 0);
+    EXPECT_FALSE(std::filesystem::exists(Work("2004.cab")));
+    EXPECT_EQ(LeftoverTemporaries(), 0);
+    EXPECT_TRUE(unpacked_.empty());
+}
+
+TEST_F(PackageDownload, StalledServerEndsByTimeOut) {
+    Publish(2004, 1 << 20);
+    StartServer({"/pkgs/2004.cab=stall"});
+    TransferOptions options;
+    options.stallTimeoutMs = 1000;
+    EXPECT_EQ(Run({{2004, 1}}, options), 0);
+    EXPECT_NE(reason_.find("no data"), std::string::npos) << reason_;
+    EXPECT_FALSE(std::filesystem::exists(Work("2004.cab")));
+    EXPECT_EQ(LeftoverTemporaries(), 0);
+}
+
+TEST_F(PackageDownload, CancelDuringAStallEndsAtOnce) {
+    Publish(2004, 1 << 20);
+    StartServer({"/pkgs/2004.cab=stall"});
+    std::thread canceller([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel_ = 1;  // as the window thread does
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({{2004, 1}}), 0);  // default time-outs: only the cancel can end it
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(std::filesystem::exists(Work("2004.cab")));
+    EXPECT_EQ(LeftoverTemporaries(), 0);
+}
+
+TEST_F(PackageDownload, CancelDuringTheSecondOfThree) {
+    Publish(2004, 100000);
+    Publish(2005, 3 << 20);
+    Publish(2006, 100000);
+    StartServer({"/pkgs/2005.cab=slow:2000000"});
+    display_.onReport = [this](const Report& r) {
+        if (r.packageBytes == 2.f && r.bytesSoFar > 0) cancel_ = 1;
+    };
+    EXPECT_EQ(Run({{2004, 1}, {2005, 2}, {2006, 3}}), 0);
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2005.cab"}));
+    EXPECT_EQ(ReadWholeFile(Work("2004.cab")), Content(2004, 100000));
+    EXPECT_FALSE(std::filesystem::exists(Work("2005.cab")));
+    EXPECT_EQ(LeftoverTemporaries(), 0);
+    EXPECT_EQ(unpacked_.size(), 1u);
+}
+
+TEST_F(PackageDownload, PackagesFromALocalFolder) {
+    Publish(2004, 5000);
+    base_ = published_ / "pkgs";
+    ASSERT_EQ(Run({{2004, 5000}}), 1) << reason_;
+    EXPECT_EQ(ReadWholeFile(Work("2004.cab")), Content(2004, 5000));
+    EXPECT_FALSE(display_.reports.empty());
+}
+
+TEST_F(PackageDownload, EmptyListStillCreatesTheWorkFolder) {
+    StartServer();
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_TRUE(std::filesystem::is_directory(workFolder_));
+    EXPECT_TRUE(Requests().empty());
+    EXPECT_EQ(completed_.load(), 0);
+    EXPECT_EQ(current_.load(), 0);
+}
+
+TEST_F(PackageDownload, UnsafeWorkFolderIsRefused) {
+    Publish(2004, 10);
+    StartServer();
+    const std::string folder = scratch_ / "PELMO_UPGRADE";
+    // A link to a folder of someone's choosing.
+    std::filesystem::create_directory(scratch_ / "elsewhere");
+    std::filesystem::create_directory_symlink(scratch_ / "elsewhere", folder);
+    EXPECT_EQ(Run({{2004, 10}}), 0);
+    EXPECT_NE(reason_.find("link"), std::string::npos) << reason_;
+    EXPECT_TRUE(std::filesystem::is_empty(scratch_ / "elsewhere"));
+    std::filesystem::remove(folder);
+    // A folder others may write into.
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    EXPECT_EQ(Run({{2004, 10}}), 0);
+    EXPECT_NE(reason_.find("writable"), std::string::npos) << reason_;
+    // A file in its place.
+    std::filesystem::remove(folder);
+    scratch_.Write("PELMO_UPGRADE", "x");
+    EXPECT_EQ(Run({{2004, 10}}), 0);
+    std::filesystem::remove(folder);
+    // Another user's folder (only root can make one).
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(Run({{2004, 10}}), 0);
+        EXPECT_NE(reason_.find("another user"), std::string::npos) << reason_;
+    }
+    EXPECT_TRUE(Requests().empty());
+}
+
+TEST(WorkFolder, PathUnderTheTemporaryFolder) {
+    const std::string path = WorkFolderPath();
+    EXPECT_EQ(path, (std::filesystem::temp_directory_path() / "PELMO_UPGRADE").string() + "/");
+}
+
+TEST(CreateDirectoryPath, CreatesParentsAndReportsTheLastCreation) {
+    ScratchFolder scratch;
+    EXPECT_EQ(CreateDirectoryPath(scratch / "a/b/c"), 1);
+    EXPECT_TRUE(std::filesystem::is_directory(scratch / "a/b/c"));
+    EXPECT_EQ(CreateDirectoryPath(scratch / "a/b/c"), 0);  // existed already
+    // With a trailing "/" the folder is made as a parent first, so the last
+    // creation finds it there.
+    EXPECT_EQ(CreateDirectoryPath(scratch / "x/y/"), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(scratch / "x/y"));
+    EXPECT_EQ(CreateDirectoryPath(scratch / "private", 0700), 1);
+    EXPECT_EQ(
+        std::filesystem::status(scratch / "private").permissions() & std::filesystem::perms::all,
+        std::filesystem::perms::owner_all);
+    EXPECT_EQ(CreateDirectoryPath(""), 0);
+    scratch.Write("file", "x");
+    EXPECT_EQ(CreateDirectoryPath(scratch / "file/sub"), 0);
+}
+
+TEST(DownloadProgressSink, AnswersAndReports) {
+    std::atomic<int32_t> cancel{0}, current{120000}, completed{300000};
+    RecordingDisplay display;
+    DownloadProgressSink sink(cancel, current, completed, &display);
+    EXPECT_EQ(sink.OnProgress(10, 20, 2), PROGRESS_CONTINUE);  // connecting: nothing shown
+    EXPECT_EQ(sink.OnProgress(10, 20, 4), PROGRESS_CONTINUE);
+    EXPECT_TRUE(display.reports.empty());
+    EXPECT_EQ(sink.OnProgress(10, 20, BINDSTATUS_DOWNLOADINGDATA), PROGRESS_CONTINUE);
+    EXPECT_EQ(sink.OnProgress(0xFFFFFFFFu, 20, BINDSTATUS_ENDDOWNLOADDATA), PROGRESS_CONTINUE);
+    ASSERT_EQ(display.reports.size(), 2u);
+    EXPECT_EQ(display.reports[0].bytesSoFar, 10.f);
+    EXPECT_EQ(display.reports[0].bytesExpected, 20.f);
+    EXPECT_EQ(display.reports[0].packageBytes, 120000.f);
+    EXPECT_EQ(display.reports[0].bytesBefore, 300000);
+    EXPECT_EQ(display.reports[1].bytesSoFar, 4294967295.f);  // unsigned, not -1
+
+    // A pending cancel aborts every report, and nothing is shown.
+    cancel = 1;
+    for (uint32_t status : {2u, 5u, 6u}) EXPECT_EQ(sink.OnProgress(1, 2, status), PROGRESS_ABORT);
+    EXPECT_EQ(display.reports.size(), 2u);
+    EXPECT_EQ(PROGRESS_ABORT, static_cast<int32_t>(0x80004004));
+
+    // Without a display the transfer goes on silently.
+    cancel = 0;
+    DownloadProgressSink headless(cancel, current, completed, nullptr);
+    EXPECT_EQ(headless.OnProgress(1, 2, 5), PROGRESS_CONTINUE);
+    EXPECT_FALSE(headless.AsTransferProgress()(1, 2, 5) == false);
+    cancel = 1;
+    EXPECT_FALSE(headless.AsTransferProgress()(1, 2, 2));
+}
+
+}  // namespace
+}  // namespace pelmo
