@@ -1,5 +1,6 @@
 #include "install/package_download.h"
 
+#include "install/cabinet_extractor.h"
 #include "install/work_folder.h"
 
 namespace pelmo {
@@ -12,8 +13,10 @@ std::string PackageAddress(const std::string& base, int32_t id) {
     return address + PackageFileName(id);
 }
 
-void UnpackWithCabinetExtractor(const std::string&, const std::string&) {
-    // The cabinet extractor is not part of this build yet.
+void UnpackWithCabinetExtractor(const std::string& folder, const std::string& cabinetPath) {
+    install::CabinetExtractor extractor;
+    extractor.SetDestinationFolder(folder);
+    extractor.Extract(cabinetPath);
 }
 
 int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,

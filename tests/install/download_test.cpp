@@ -12,6 +12,7 @@
 #include "install/package_download.h"
 #include "install/work_folder.h"
 #include "tests/support/http_server.h"
+#include "tests/support/package_cabinet.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelmo {
@@ -130,6 +131,24 @@ TEST_F(PackageDownload, SeveralPackagesInOrderWithScaledProgress) {
     struct stat info {};
     ASSERT_EQ(::stat(workFolder_.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(PackageDownload, PackagesAreUnpackedIntoTheWorkFolder) {
+    const std::string first = Content(2004, 150000), second = Content(2005, 90000);
+    std::string error;
+    ASSERT_TRUE(testing::WritePackageCabinet(published_ / "pkgs", "2004.cab",
+                                             {{"2004.pak", first}, {"notes.txt", "one"}}, &error))
+        << error;
+    ASSERT_TRUE(testing::WritePackageCabinet(published_ / "pkgs", "2005.cab",
+                                             {{"2005.pak", second}, {"notes.txt", "two"}}, &error))
+        << error;
+    StartServer();
+    const std::vector<VersionEntry> versions = {{2004, 1}, {2005, 1}};
+    const DownloadRun run{versions, base_, current_, completed_};
+    ASSERT_EQ(DownloadPackages(run, nullptr, &UnpackWithCabinetExtractor, workFolder_), 1);
+    EXPECT_EQ(ReadWholeFile(Work("2004.pak")), first);
+    EXPECT_EQ(ReadWholeFile(Work("2005.pak")), second);
+    EXPECT_EQ(ReadWholeFile(Work("notes.txt")), "two");  // a later package overwrites
 }
 
 TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlash) {
