@@ -136,6 +136,7 @@ TEST_F(PackageDownload, SeveralPackagesInOrderWithScaledProgress) {
 TEST_F(PackageDownload, PackagesAreUnpackedIntoTheWorkFolder) {
     const std::string first = Content(2004, 150000), second = Content(2005, 90000);
     std::string error;
+    std::filesystem::create_directories(published_ / "pkgs");
     ASSERT_TRUE(testing::WritePackageCabinet(published_ / "pkgs", "2004.cab",
                                              {{"2004.pak", first}, {"notes.txt", "one"}}, &error))
         << error;
