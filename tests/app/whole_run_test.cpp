@@ -64,7 +64,7 @@ std::string WaitForFile(const std::string& path) {
 
 // Disabled until the manifest and download steps are wired into
 // DefaultUpgradeSteps(); until then the run ends after 3067, 3068.
-TEST(WholeRun, DISABLED_UpgradesTwoVersionsFromAServerAndStartsTheClient) {
+TEST(WholeRun, UpgradesTwoVersionsFromAServerAndStartsTheClient) {
     testing::PrivateEnvironment environment;  // settings store and runtime folder
     const std::string root = environment.folder();
     const std::string client = root + "/client";
