@@ -41,8 +41,8 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 def make_handler(options):
     faults = []
-    for spec in options.fault:
-        pattern, _, kind = spec.partition("=")
+    for rule in options.fault:
+        pattern, _, kind = rule.partition("=")
         faults.append((pattern, kind))
     log_lock = threading.Lock()
 
