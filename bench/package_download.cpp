@@ -1,0 +1,105 @@
+// A large package over loopback: our transport's fetch into a file against the
+// curl command line fetching the same address, side by side in one run, plus
+// the peak memory of this process (which must not grow with the package).
+//
+//   bench_package_download [--benchmark_repetitions=3]
+//   PELMO_BENCH_DOWNLOAD_MB=200 (default) sets the package size.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/transport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Source {
+    fs::path folder;
+    std::string address;
+    uint64_t bytes = 0;
+    pid_t server = -1;
+};
+
+Source& TheSource() {
+    static Source source = [] {
+        Source s;
+        const char* mb = std::getenv("PELMO_BENCH_DOWNLOAD_MB");
+        s.bytes = uint64_t(mb ? std::atoi(mb) : 200) << 20;
+        s.folder = fs::temp_directory_path() / ("pelmo-bench-download-" + std::to_string(getpid()));
+        fs::create_directories(s.folder / "www");
+        {
+            std::ofstream out(s.folder / "www" / "2005.cab", std::ios::binary);
+            std::mt19937_64 random(7);
+            std::vector<uint64_t> chunk(1 << 17);
+            for (uint64_t done = 0; done < s.bytes; done += chunk.size() * 8) {
+                for (auto& word : chunk) word = random();
+                out.write(reinterpret_cast<const char*>(chunk.data()),
+                          std::streamsize(std::min<uint64_t>(chunk.size() * 8, s.bytes - done)));
+            }
+        }
+        int pipeOut[2];
+        if (pipe(pipeOut) != 0) std::abort();
+        s.server = fork();
+        if (s.server == 0) {
+            dup2(pipeOut[1], 1);
+            const std::string script =
+                std::string(PELMO_SOURCE_DIR) + "/tests/support/http_server.py";
+            const std::string root = (s.folder / "www").string();
+            execlp("python3", "python3", script.c_str(), "--root", root.c_str(), nullptr);
+            _exit(127);
+        }
+        close(pipeOut[1]);
+        FILE* portLine = fdopen(pipeOut[0], "r");
+        int port = 0;
+        if (std::fscanf(portLine, "%d", &port) != 1) std::abort();
+        s.address = "http://127.0.0.1:" + std::to_string(port) + "/2005.cab";
+        std::atexit([] {
+            kill(TheSource().server, SIGTERM);
+            waitpid(TheSource().server, nullptr, 0);
+            fs::remove_all(TheSource().folder);
+        });
+        return s;
+    }();
+    return source;
+}
+
+void BM_TransportFetchToFile(benchmark::State& state) {
+    Source& source = TheSource();
+    const std::string target = (source.folder / "ours.cab").string();
+    for (auto _ : state) {
+        pelmo::TransferResult result = pelmo::FetchToFile(source.address, target, {});
+        if (!result.ok) state.SkipWithError(result.error.c_str());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * source.bytes));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
+}
+
+void BM_CurlCommand(benchmark::State& state) {
+    Source& source = TheSource();
+    const std::string command =
+        "curl -s -f -o '" + (source.folder / "curl.cab").string() + "' '" + source.address + "'";
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) state.SkipWithError("curl failed");
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * source.bytes));
+}
+
+}  // namespace
+
+BENCHMARK(BM_CurlCommand)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_TransportFetchToFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+BENCHMARK_MAIN();
