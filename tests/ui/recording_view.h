@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -182,17 +183,27 @@ class Gate {
     }
     // Passes once opened or once stop() answers true; at most 10 s.
     void Pass(const std::function<bool()>& stop) {
-        Reach();
-        std::unique_lock lock(mutex_);
-        for (int i = 0; i < 1000 && !open_ && !stop(); ++i) {
-            changed_.wait_for(lock, std::chrono::milliseconds(10));
+        ++inside_;
+        {
+            Reach();
+            std::unique_lock lock(mutex_);
+            for (int i = 0; i < 1000 && !open_ && !stop(); ++i) {
+                changed_.wait_for(lock, std::chrono::milliseconds(10));
+            }
         }
+        --inside_;
+    }
+    // A worker may still be leaving Pass when the test ends: let it out first.
+    ~Gate() {
+        Open();
+        while (inside_.load() != 0) std::this_thread::yield();
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = false;
+    std::atomic<int> inside_{0};
     bool reached_ = false;
 };
 
