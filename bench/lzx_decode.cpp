@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/heap_services.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/lzx_encoder.h"
 
@@ -102,14 +103,9 @@ const Corpus& TheCorpus() {
     return corpus;
 }
 
-void* Alloc(uint32_t size) { return std::malloc(size); }
-void Free(void* memory) { std::free(memory); }
-
 void BM_LzxDecode(benchmark::State& state) {
     const Corpus& corpus = TheCorpus();
-    cab::DecoderServices services;
-    services.alloc = Alloc;
-    services.free = Free;
+    const cab::DecoderServices services = HeapServices();
     uint32_t maxBlock = 32768;
     uint32_t bufferSize = 0;
     cab::DecoderHandle handle = nullptr;

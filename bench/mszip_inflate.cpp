@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/heap_services.h"
 #include "cabinet/decoder.h"
 
 namespace {
@@ -159,9 +160,7 @@ const std::map<std::string, Corpus>& Corpora() {
 void BM_Pelmo(benchmark::State& state, const std::string& kind) {
     const Corpus& corpus = Corpora().at(kind);
     uint32_t maxBlock = 0, bufferSize = 0;
-    cab::DecoderServices services;
-    services.alloc = [](uint32_t size) { return std::malloc(size); };
-    services.free = [](void* memory) { std::free(memory); };
+    const cab::DecoderServices services = HeapServices();
     cab::DecoderHandle decoder = nullptr;
     if (cab::MszipCreate(&maxBlock, &bufferSize, services, &decoder) != CAB_DECODER_OK) {
         state.SkipWithError("create failed");

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/heap_services.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/quantum_encoder.h"
 
@@ -101,14 +102,9 @@ const Corpus& GetCorpus() {
     return corpus;
 }
 
-void* Alloc(uint32_t size) { return std::malloc(size); }
-void Free(void* memory) { std::free(memory); }
-
 void BM_QuantumDecode(benchmark::State& state) {
     const Corpus& corpus = GetCorpus();
-    cab::DecoderServices services;
-    services.alloc = Alloc;
-    services.free = Free;
+    const cab::DecoderServices services = HeapServices();
     uint32_t maxBlock = 32768;
     uint32_t bufferSize = 0;
     cab::DecoderHandle handle = nullptr;
