@@ -16,6 +16,11 @@ inline constexpr uint16_t kNoFolder = 0xFFFF;
 inline constexpr int kUnfixed = -1;
 inline constexpr uint32_t kNameBufferSize = CAB_NAME_BUFFER;
 inline constexpr uint32_t kNameReadSize = CAB_NAME_BUFFER - 1;
+// A stored folder is read in runs of up to eight blocks; its output buffer
+// holds a run as read, headers and the largest block reserve included.
+inline constexpr uint32_t kStoredRunBlocks = 8;
+inline constexpr uint32_t kMaxBlockHeaderSize = 8 + 255;
+inline constexpr uint32_t kStoredRunSize = kStoredRunBlocks * (kMaxBlockSize + kMaxBlockHeaderSize);
 
 // Header flags.
 inline constexpr uint16_t kFlagPrevious = 0x0001;
@@ -137,6 +142,12 @@ void CloseCabinetHandles(CabContext* context);
 bool SeekFolder(CabContext* context, uint16_t folderIndex, bool continuation);
 bool SelectFolder(CabContext* context, uint16_t folderIndex);
 bool NextBlock(CabContext* context);
+
+// Stored folders read in runs of blocks (reader_stored_run.cpp).
+bool UsesStoredRuns(const CabContext* context);
+// Reads the run of blocks that follows into the output buffer; *runSize is
+// its length, 0 when the next block is for the block path to read.
+bool ReadStoredRun(CabContext* context, uint32_t* runSize);
 
 // Decoders (reader_decoder.cpp).
 bool SetDecoder(CabContext* context, uint16_t compressionType);

@@ -128,7 +128,8 @@ bool SetDecoder(CabContext* context, uint16_t type) {
     context->compressedBuffer =
         static_cast<uint8_t*>(context->alloc(context->compressedBufferSize));
     if (context->compressedBuffer == nullptr) return Fail(context, CAB_ERROR_NO_MEMORY);
-    context->outputBuffer = static_cast<uint8_t*>(context->alloc(kMaxBlockSize));
+    const uint32_t outputSize = codec == CAB_CODEC_NONE ? kStoredRunSize : kMaxBlockSize;
+    context->outputBuffer = static_cast<uint8_t*>(context->alloc(outputSize));
     if (context->outputBuffer == nullptr) {
         FreeBuffers(context);
         return Fail(context, CAB_ERROR_NO_MEMORY);

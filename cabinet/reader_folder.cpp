@@ -111,6 +111,14 @@ bool NextBlock(CabContext* context) {
         if (!SwitchToNextCabinet(context)) return false;
         if (context->blocksRemaining == 0) return Fail(context, CAB_ERROR_CORRUPT);
     }
+    if (UsesStoredRuns(context)) {
+        uint32_t runSize = 0;
+        if (!ReadStoredRun(context, &runSize)) return false;
+        if (runSize != 0) {
+            context->blockSize = runSize;
+            return true;
+        }
+    }
     context->blocksRemaining -= 1;
     uint32_t compressedSize = 0;
     uint32_t uncompressedSize = 0;

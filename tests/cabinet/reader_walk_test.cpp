@@ -135,7 +135,9 @@ TEST_F(ReaderWalk, FileDoneAnsweringZeroIsAnOutputError) {
 }
 
 TEST_F(ReaderWalk, ShortWriteIsAnOutputErrorAndTheLibraryClosesTheFile) {
-    const auto paths = Build({{"a", Pattern(70000, 1)}});
+    // Large enough for a second write (a stored folder is written a run of
+    // blocks at a time).
+    const auto paths = Build({{"a", Pattern(10 * 32768, 1)}});
     g_faults.writeShortAt = 1;
     Recorder r;
     EXPECT_EQ(Copy(paths[0], r), 0);
