@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tools/commands.h"
+#include "tools/sibling_program.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     if (command == "reg") return RunRegCommand(args);
     if (command == "cab") return RunCabCommand(args);
     if (command == "pak") return RunPakCommand(args);
-    if (command == "manifest") return RunManifestCommand(args);
+    if (command == "manifest") return RunSiblingProgram("pelmo-tool-manifest", args);
     if (command == "publish") return RunPublishCommand(args);
     std::fprintf(stderr, "pelmo-tool: unknown command '%s'\n", command.c_str());
     PrintUsage();
