@@ -1,23 +1,21 @@
 // The tests' face of the upgrade dialog: records every call of UpgradeDialog,
-// keeps the posted events until the test (the window thread) dispatches them,
-// and a private settings store and runtime folder for each test.
+// keeps the posted events until the test (the window thread) dispatches them;
+// with it come the private environment and the gate the dialog tests share.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/support/gate.h"
+#include "tests/support/private_environment.h"
 #include "ui/dialog_resources.h"
 #include "ui/dialog_view.h"
 
@@ -145,66 +143,8 @@ class RecordingView : public DialogView {
     std::deque<WindowEvent> queue_;
 };
 
-// Points the settings store and the named objects at a private folder.
-class PrivateEnvironment {
-  public:
-    PrivateEnvironment() {
-        char pattern[] = "/tmp/pelmo-ui-test-XXXXXX";
-        folder_ = mkdtemp(pattern);
-        setenv("PELMO_REGISTRY", (folder_ + "/registry.db").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
-    }
-    ~PrivateEnvironment() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    const std::string& folder() const { return folder_; }
-
-  private:
-    std::string folder_;
-};
-
-// A gate a step waits at until the test opens it (or the run is cancelled).
-class Gate {
-  public:
-    void Open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    void Reach() {
-        std::lock_guard lock(mutex_);
-        reached_ = true;
-        changed_.notify_all();
-    }
-    bool WaitReached() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return reached_; });
-    }
-    // Passes once opened or once stop() answers true; at most 10 s.
-    void Pass(const std::function<bool()>& stop) {
-        ++inside_;
-        {
-            Reach();
-            std::unique_lock lock(mutex_);
-            for (int i = 0; i < 1000 && !open_ && !stop(); ++i) {
-                changed_.wait_for(lock, std::chrono::milliseconds(10));
-            }
-        }
-        --inside_;
-    }
-    // A worker may still be leaving Pass when the test ends: let it out first.
-    ~Gate() {
-        Open();
-        while (inside_.load() != 0) std::this_thread::yield();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-    std::atomic<int> inside_{0};
-    bool reached_ = false;
-};
+// The private settings store and the gate are the ones every test uses.
+using pelmo::testing::Gate;
+using pelmo::testing::PrivateEnvironment;
 
 }  // namespace pelmo::ui::testing
