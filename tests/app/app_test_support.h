@@ -1,12 +1,13 @@
-// Shared pieces of the engine tests: a recording notification target and a
-// bounded wait for a run's end (the private settings store and the gate come
-// from tests/support).
+// Shared pieces of the engine tests: a recording notification target, a
+// bounded wait for a run's end and a whole run with a target attached (the
+// private settings store and the gate come from tests/support).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -53,6 +54,21 @@ inline bool WaitFinished(const UpgradeEngine& engine) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
+}
+
+// Runs engine once with target attached and detaches it at the end; fails
+// when the run does not start or does not end in time.
+inline ::testing::AssertionResult RunToEnd(const std::shared_ptr<UpgradeEngine>& engine,
+                                           RecordingTarget& target) {
+    engine->AttachTarget(&target);
+    if (!StartUpgradeThread(engine)) {
+        engine->DetachTarget();
+        return ::testing::AssertionFailure() << "the run did not start";
+    }
+    const bool finished = WaitFinished(*engine);
+    engine->DetachTarget();
+    if (!finished) return ::testing::AssertionFailure() << "the run did not end in time";
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace pelmo::testing

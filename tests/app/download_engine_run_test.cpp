@@ -15,9 +15,9 @@ namespace {
 using testing::PrivateEnvironment;
 using testing::ReadWholeFile;
 using testing::RecordingTarget;
+using testing::RunToEnd;
 using testing::ScratchFolder;
 using testing::TestHttpServer;
-using testing::WaitFinished;
 
 void WriteManifestAddress(const std::string& address) {
     RegistryValue value(std::string(CLIENT_SETTINGS_KEY) + "UPGRADECFGFILE",
@@ -75,10 +75,7 @@ TEST_F(DownloadEngineRun, ReachesTheInstallStepWithEveryPackageInTheWorkFolder) 
     };
     auto engine = std::make_shared<UpgradeEngine>(steps);
     RecordingTarget target;
-    engine->AttachTarget(&target);
-    ASSERT_TRUE(StartUpgradeThread(engine));
-    ASSERT_TRUE(WaitFinished(*engine));
-    engine->DetachTarget();
+    ASSERT_TRUE(RunToEnd(engine, target));
 
     EXPECT_EQ(target.codes(), (std::vector<int>{WM_UPGRADE_FETCHING_CONFIG,
                                                 WM_UPGRADE_CHECKING_VERSION, WM_UPGRADE_DOWNLOADING,
@@ -110,10 +107,7 @@ TEST_F(DownloadEngineRun, ManifestFailureAndNothingNewer) {
         WriteManifestAddress(address);
         auto engine = std::make_shared<UpgradeEngine>();
         RecordingTarget target;
-        engine->AttachTarget(&target);
-        ASSERT_TRUE(StartUpgradeThread(engine));
-        ASSERT_TRUE(WaitFinished(*engine));
-        engine->DetachTarget();
+        ASSERT_TRUE(RunToEnd(engine, target));
         EXPECT_EQ(target.codes(), expected) << address;
     }
 }

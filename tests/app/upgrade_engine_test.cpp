@@ -9,6 +9,7 @@ namespace {
 using testing::Gate;
 using testing::PrivateEnvironment;
 using testing::RecordingTarget;
+using testing::RunToEnd;
 using testing::WaitFinished;
 
 // The answers of the six steps and the notifications they lead to.
@@ -33,10 +34,7 @@ UpgradeSteps StepsFor(const Outcome& o) {
 
 std::vector<int> RunOnce(const std::shared_ptr<UpgradeEngine>& engine) {
     RecordingTarget target;
-    engine->AttachTarget(&target);
-    EXPECT_TRUE(StartUpgradeThread(engine));
-    EXPECT_TRUE(WaitFinished(*engine));
-    engine->DetachTarget();
+    EXPECT_TRUE(RunToEnd(engine, target));
     return target.codes();
 }
 
@@ -227,10 +225,7 @@ TEST_F(UpgradeEngineTest, DownloadProgressReachesTheAttachedTarget) {
     };
     auto engine = std::make_shared<UpgradeEngine>(steps);
     RecordingTarget target;
-    engine->AttachTarget(&target);
-    ASSERT_TRUE(StartUpgradeThread(engine));
-    ASSERT_TRUE(WaitFinished(*engine));
-    engine->DetachTarget();
+    ASSERT_TRUE(RunToEnd(engine, target));
     EXPECT_EQ(target.progress(), (std::vector<std::vector<float>>{{512, 1024, 2048, 4096}}));
 }
 

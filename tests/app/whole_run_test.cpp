@@ -2,14 +2,16 @@
 // packages (cabinets holding N.pak) served over HTTP on 127.0.0.1, a client
 // program and a post-install program that record that they ran and where.
 #include <gtest/gtest.h>
-#include <signal.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/process_state.h"
 #include "app/upgrade_engine.h"
 #include "tests/app/app_test_support.h"
 #include "tests/platform/compound_test_support.h"
+#include "tests/support/http_server.h"
 
 namespace pelmo {
 namespace {
@@ -19,41 +21,6 @@ using test::ReadFile;
 using test::WriteFile;
 
 const std::string TOOL = std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool";
-
-// A static file server on 127.0.0.1 (a free port), ended with the test.
-class FileServer {
-  public:
-    explicit FileServer(const std::string& root) {
-        const std::string portFile = root + "/../port";
-        const char* script =
-            "import functools, http.server, sys\n"
-            "class Quiet(http.server.SimpleHTTPRequestHandler):\n"
-            "    def log_message(self, *args): pass\n"
-            "handler = functools.partial(Quiet, directory=sys.argv[1])\n"
-            "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)\n"
-            "open(sys.argv[2] + '.part', 'w').write(str(server.server_address[1]))\n"
-            "__import__('os').rename(sys.argv[2] + '.part', sys.argv[2])\n"
-            "server.serve_forever()\n";
-        char* argv[] = {const_cast<char*>("python3"),        const_cast<char*>("-c"),
-                        const_cast<char*>(script),           const_cast<char*>(root.c_str()),
-                        const_cast<char*>(portFile.c_str()), nullptr};
-        if (posix_spawnp(&pid_, "python3", nullptr, nullptr, argv, environ) != 0) pid_ = -1;
-        for (int i = 0; i < 400 && !fs::exists(portFile); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        port_ = ReadFile(portFile);
-    }
-    ~FileServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    std::string Url() const { return "http://127.0.0.1:" + port_ + "/"; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string port_;
-};
 
 std::string WaitForFile(const std::string& path) {
     for (int i = 0; i < 400 && !fs::exists(path); ++i)
@@ -93,7 +60,7 @@ TEST(WholeRun, UpgradesTwoVersionsFromAServerAndStartsTheClient) {
         manifestEntries += "<version ID=\"" + version + "\" CABSIZE=\"" +
                            std::to_string(fs::file_size(cab)) + "\"/>\n";
     }
-    FileServer server(www);
+    testing::TestHttpServer server(www);
     WriteFile(www + "/upgrade.xml", "<?xml version=\"1.0\"?>\n<versions SrcPath=\"" + server.Url() +
                                         "packages\">\n" + manifestEntries + "</versions>\n");
     ASSERT_EQ(test::Run({TOOL, "reg", "set", "VERSION", "dword", "100"}), 0);
@@ -104,10 +71,7 @@ TEST(WholeRun, UpgradesTwoVersionsFromAServerAndStartsTheClient) {
 
     auto engine = std::make_shared<UpgradeEngine>();
     testing::RecordingTarget target;
-    engine->AttachTarget(&target);
-    ASSERT_TRUE(StartUpgradeThread(engine));
-    ASSERT_TRUE(testing::WaitFinished(*engine));
-    engine->DetachTarget();
+    ASSERT_TRUE(testing::RunToEnd(engine, target));
 
     EXPECT_EQ(target.codes(), (std::vector<int>{3067, 3069, 3071, 3073, 3075, 3077}));
     EXPECT_EQ(ReadFile(client + "/readme.txt"), "version 102\n");
