@@ -18,6 +18,16 @@ std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text
 
 std::string Text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
+// Decodes one frame of `size` bytes with a fresh decoder: the text it gives,
+// or "decoder result N" when it fails.
+std::string DecodeOneFrame(int windowBits, const std::vector<uint8_t>& frame, uint32_t size) {
+    Decoder decoder(windowBits);
+    std::vector<uint8_t> out;
+    const int result = decoder.Decode(frame, size, out);
+    if (result != CAB_DECODER_OK) return "decoder result " + std::to_string(result);
+    return Text(out);
+}
+
 // Literals "abcdefgh" and matches through every kind of slot:
 // slots 4 to 6 take new offsets, 0 to 2 the repeated ones, 3 is offset 1.
 TEST(LzxDecoder, RepeatedOffsetsAndSlotThree) {
@@ -38,10 +48,7 @@ TEST(LzxDecoder, RepeatedOffsetsAndSlotThree) {
     s.Match(0, 3);     // R0 (4), nothing changes
     s.Match(3, 3);     // offset 1 without offset bits   R = 1 4 6
     s.Match(2, 2);     // R2 (6)
-    Decoder decoder(15);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(decoder.Decode(s.EndFrame(), 26, out), CAB_DECODER_OK);
-    EXPECT_EQ(Text(out), "abcdefghcdghdgcddgcdddddcd");
+    EXPECT_EQ(DecodeOneFrame(15, s.EndFrame(), 26), "abcdefghcdghdgcddgcdddddcd");
 }
 
 // A block of size 0 is followed directly by the next header; its trees are
@@ -57,10 +64,7 @@ TEST(LzxDecoder, ZeroSizeBlockThenNextHeader) {
     s.Literal('x');
     s.Literal('y');
     s.Match(3, 2);
-    Decoder decoder(16);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(decoder.Decode(s.EndFrame(), 5, out), CAB_DECODER_OK);
-    EXPECT_EQ(Text(out), "zxyyy");
+    EXPECT_EQ(DecodeOneFrame(16, s.EndFrame(), 5), "zxyyy");
 }
 
 // Aligned-offset block: offsets of slots with 3 or more extra bits take their
@@ -81,11 +85,8 @@ TEST(LzxDecoder, AlignedBlockAndLengthTree) {
     // Slot 10: base 32, 4 extra bits; 13 = one verbatim bit 1, aligned symbol 5.
     s.Match(10, 5, 13, true);  // offset 32 + 13 - 2 = 43
     s.Match(0, 20);
-    Decoder decoder(15);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(decoder.Decode(s.EndFrame(), 73, out), CAB_DECODER_OK);
     std::string expected = literals + literals.substr(5, 5) + literals.substr(10, 20);
-    EXPECT_EQ(Text(out), expected);
+    EXPECT_EQ(DecodeOneFrame(15, s.EndFrame(), 73), expected);
 }
 
 // An uncompressed block of odd size is followed by a padding byte; its header
@@ -93,21 +94,14 @@ TEST(LzxDecoder, AlignedBlockAndLengthTree) {
 TEST(LzxDecoder, UncompressedOddBlockAndPadding) {
     StreamBuilder s(15);
     s.Translation(false);
-    s.BlockHeader(3, 3);
-    s.AlignForRaw();
-    s.Le32(2);
-    s.Le32(3);
-    s.Le32(4);
+    s.RawBlockHeader(3, 2, 3, 4);
     s.Bytes(Bytes("xyz"));
     s.Bytes({0xAA});  // padding
     s.BlockHeader(1, 3);
     s.Trees({'q', StreamBuilder::MainSymbol(0, 2)}, {});
     s.Literal('q');
     s.Match(0, 2);  // R0 = 2 from the raw block's header
-    Decoder decoder(15);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(decoder.Decode(s.EndFrame(), 6, out), CAB_DECODER_OK);
-    EXPECT_EQ(Text(out), "xyzqzq");
+    EXPECT_EQ(DecodeOneFrame(15, s.EndFrame(), 6), "xyzqzq");
 }
 
 // A block longer than the frame continues in the next frame, whose bit
@@ -120,11 +114,7 @@ TEST(LzxDecoder, BlocksRunAcrossFrames) {
     for (char c : std::string("abc")) s.Literal(static_cast<uint8_t>(c));
     std::vector<uint8_t> first = s.EndFrame();
     for (char c : std::string("dab")) s.Literal(static_cast<uint8_t>(c));
-    s.BlockHeader(3, 5);
-    s.AlignForRaw();
-    s.Le32(1);
-    s.Le32(1);
-    s.Le32(1);
+    s.RawBlockHeader(5, 1, 1, 1);
     s.Bytes(Bytes("RA"));
     std::vector<uint8_t> second = s.EndFrame();
     std::vector<uint8_t> third = Bytes("WXY");
@@ -149,11 +139,7 @@ TEST(LzxDecoder, BlocksRunAcrossFrames) {
 std::vector<uint8_t> TranslatedRawFrame(StreamBuilder& s, uint32_t translationSize,
                                         uint32_t blockSize, const std::vector<uint8_t>& bytes) {
     s.Translation(true, translationSize);
-    s.BlockHeader(3, blockSize);
-    s.AlignForRaw();
-    s.Le32(1);
-    s.Le32(1);
-    s.Le32(1);
+    s.RawBlockHeader(blockSize, 1, 1, 1);
     s.Bytes(bytes);
     return s.EndFrame();
 }
@@ -292,11 +278,7 @@ TEST(LzxDecoder, TruncatedFrames) {
 TEST(LzxDecoder, FrameCrossingTheWindowEndIsRefused) {
     StreamBuilder s(15);
     s.Translation(false);
-    s.BlockHeader(3, 40000);
-    s.AlignForRaw();
-    s.Le32(1);
-    s.Le32(1);
-    s.Le32(1);
+    s.RawBlockHeader(40000, 1, 1, 1);
     s.Bytes(std::vector<uint8_t>(30000, 7));
     Decoder decoder(15);
     std::vector<uint8_t> out;

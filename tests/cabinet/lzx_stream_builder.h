@@ -79,6 +79,15 @@ class StreamBuilder {
 
     // Ends the bit stream for raw bytes (1 to 16 bits dropped).
     void AlignForRaw() { bits_.AlignForRaw(); }
+    // The header of an uncompressed block up to its first byte: type, size,
+    // alignment and the three repeated offsets it sets.
+    void RawBlockHeader(uint32_t size, uint32_t r0, uint32_t r1, uint32_t r2) {
+        BlockHeader(3, size);
+        AlignForRaw();
+        Le32(r0);
+        Le32(r1);
+        Le32(r2);
+    }
     void Le32(uint32_t value) { bits_.PutLe32(value); }
     void Bytes(const std::vector<uint8_t>& bytes) {
         for (uint8_t byte : bytes) bits_.PutByte(byte);
