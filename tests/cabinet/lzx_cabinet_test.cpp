@@ -17,21 +17,13 @@ class LzxCabinetTest : public ScratchTest {
     std::vector<std::string> BuildLzx(const std::vector<std::vector<TestFile>>& folders,
                                       const std::vector<int>& windows,
                                       cab::CabinetWriterOptions options = {}) {
-        options.directory = dir_.string();
-        cab::CabinetWriter writer(options);
+        std::vector<EncodedFolder> encoded;
         for (size_t i = 0; i < folders.size(); ++i) {
-            int bits = windows[i];
-            EXPECT_TRUE(
-                writer.StartFolder([bits] { return cab::MakeLzxEncoder(bits, bits > 16); }));
-            for (const TestFile& file : folders[i]) {
-                cab::CabinetFileInfo info;
-                info.name = file.name;
-                EXPECT_TRUE(writer.AddFile(info, file.data.data(), file.data.size()))
-                    << writer.Error();
-            }
+            const int bits = windows[i];
+            encoded.push_back(
+                {[bits] { return cab::MakeLzxEncoder(bits, bits > 16); }, folders[i]});
         }
-        EXPECT_TRUE(writer.Finish()) << writer.Error();
-        return writer.CabinetPaths();
+        return BuildFolders(encoded, std::move(options));
     }
 
     void ExpectExtracted(const std::vector<TestFile>& files) {

@@ -11,20 +11,11 @@ class QuantumCabinet : public ScratchTest {
     std::vector<std::string> BuildQuantum(
         const std::vector<std::pair<int, std::vector<TestFile>>>& folders,
         cab::CabinetWriterOptions options = {}) {
-        options.directory = dir_.string();
-        cab::CabinetWriter writer(options);
+        std::vector<EncodedFolder> encoded;
         for (const auto& [bits, files] : folders) {
-            EXPECT_TRUE(
-                writer.StartFolder([bits = bits] { return cab::MakeQuantumEncoder(bits); }));
-            for (const TestFile& file : files) {
-                cab::CabinetFileInfo info;
-                info.name = file.name;
-                EXPECT_TRUE(writer.AddFile(info, file.data.data(), file.data.size()))
-                    << writer.Error();
-            }
+            encoded.push_back({[bits = bits] { return cab::MakeQuantumEncoder(bits); }, files});
         }
-        EXPECT_TRUE(writer.Finish()) << writer.Error();
-        return writer.CabinetPaths();
+        return BuildFolders(encoded, std::move(options));
     }
 };
 

@@ -166,21 +166,29 @@ void ScratchTest::TearDown() { fs::remove_all(dir_); }
 
 std::vector<std::string> ScratchTest::Build(const std::vector<std::vector<TestFile>>& folders,
                                             cab::CabinetWriterOptions options) {
+    std::vector<EncodedFolder> stored;
+    for (const auto& files : folders)
+        stored.push_back({[] { return cab::MakeStoredEncoder(); }, files});
+    return BuildFolders(stored, std::move(options));
+}
+
+std::vector<std::string> ScratchTest::BuildFolders(const std::vector<EncodedFolder>& folders,
+                                                   cab::CabinetWriterOptions options) {
     options.directory = dir_.string();
-    cab::CabinetWriter writer(options);
-    for (const auto& folder : folders) {
-        EXPECT_TRUE(writer.StartFolder([] { return cab::MakeStoredEncoder(); }));
-        for (const TestFile& file : folder) {
+    std::vector<pelmo::testing::CabinetFolder> written;
+    for (const EncodedFolder& folder : folders) {
+        pelmo::testing::CabinetFolder& entry = written.emplace_back();
+        entry.makeEncoder = folder.makeEncoder;
+        for (const TestFile& file : folder.files) {
             cab::CabinetFileInfo info;
             info.name = file.name;
             info.attributes = file.attributes;
             info.date = file.date;
             info.time = file.time;
-            EXPECT_TRUE(writer.AddFile(info, file.data.data(), file.data.size())) << writer.Error();
+            entry.files.push_back({info, file.data.data(), file.data.size()});
         }
     }
-    EXPECT_TRUE(writer.Finish()) << writer.Error();
-    return writer.CabinetPaths();
+    return pelmo::testing::WriteCabinetFolders(options, written);
 }
 
 CabContext* ScratchTest::NewContext() {

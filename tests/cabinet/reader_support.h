@@ -14,6 +14,7 @@
 
 #include "cabinet/cabinet.h"
 #include "cabinet/writer/cabinet_writer.h"
+#include "tests/support/cabinet_folders.h"
 
 namespace cab_test {
 
@@ -78,6 +79,12 @@ struct TestFile {
     uint16_t time = 0x6000;
 };
 
+// The files of one folder and the encoder that compresses them.
+struct EncodedFolder {
+    pelmo::testing::FolderEncoderMaker makeEncoder;
+    std::vector<TestFile> files;
+};
+
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
 std::vector<uint8_t> ReadAll(const fs::path& path);
 void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes);
@@ -91,6 +98,9 @@ class ScratchTest : public ::testing::Test {
     // files of each folder. Answers the cabinet paths.
     std::vector<std::string> Build(const std::vector<std::vector<TestFile>>& folders,
                                    cab::CabinetWriterOptions options = {});
+    // The same with each folder's own encoder.
+    std::vector<std::string> BuildFolders(const std::vector<EncodedFolder>& folders,
+                                          cab::CabinetWriterOptions options = {});
     std::vector<std::string> Build(const std::vector<TestFile>& files,
                                    cab::CabinetWriterOptions options = {}) {
         return Build(std::vector<std::vector<TestFile>>{files}, std::move(options));

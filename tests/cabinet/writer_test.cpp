@@ -83,17 +83,10 @@ class WriterRoundTrip : public ScratchTest {
 
     std::vector<std::string> BuildWith(const std::vector<TestFile>& files,
                                        cab::CabinetWriterOptions options, bool mszip) {
-        options.directory = dir_.string();
-        cab::CabinetWriter writer(options);
-        EXPECT_TRUE(writer.StartFolder(
-            [mszip] { return mszip ? cab::MakeMszipEncoder(6) : cab::MakeStoredEncoder(); }));
-        for (const TestFile& file : files) {
-            cab::CabinetFileInfo info;
-            info.name = file.name;
-            EXPECT_TRUE(writer.AddFile(info, file.data.data(), file.data.size())) << writer.Error();
-        }
-        EXPECT_TRUE(writer.Finish()) << writer.Error();
-        return writer.CabinetPaths();
+        return BuildFolders(
+            {{[mszip] { return mszip ? cab::MakeMszipEncoder(6) : cab::MakeStoredEncoder(); },
+              files}},
+            std::move(options));
     }
 };
 

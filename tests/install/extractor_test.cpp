@@ -12,14 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "cabinet/writer/cabinet_writer.h"
 #include "install/cabinet_extractor.h"
+#include "tests/support/cabinet_folders.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using pelmo::install::CabinetExtractor;
 using pelmo::install::extractionFolder;
+using pelmo::testing::CabinetFolder;
+using pelmo::testing::WriteCabinetFolders;
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -77,26 +79,24 @@ class Extractor : public testing::Test {
             return index == 0 ? name : name + "." + std::to_string(index);
         };
         options.maxCabinetSize = maxCabinetSize;
-        cab::CabinetWriter writer(options);
+        std::vector<CabinetFolder> written;
         for (const auto& [codec, files] : folders) {
-            EXPECT_TRUE(
-                writer.StartFolder([codec = codec]() -> std::unique_ptr<cab::FolderEncoder> {
-                    if (codec == "mszip") return cab::MakeMszipEncoder(6);
-                    return cab::MakeStoredEncoder();
-                }));
+            CabinetFolder& folder = written.emplace_back();
+            folder.makeEncoder = [codec = codec]() -> std::unique_ptr<cab::FolderEncoder> {
+                if (codec == "mszip") return cab::MakeMszipEncoder(6);
+                return cab::MakeStoredEncoder();
+            };
             for (const FileSpec& file : files) {
                 cab::CabinetFileInfo info;
                 info.name = file.name;
                 info.date = file.date;
                 info.time = file.time;
                 info.attributes = file.attributes;
-                EXPECT_TRUE(writer.AddFile(info,
-                                           reinterpret_cast<const uint8_t*>(file.content.data()),
-                                           file.content.size()))
-                    << writer.Error();
+                folder.files.push_back({info, reinterpret_cast<const uint8_t*>(file.content.data()),
+                                        file.content.size()});
             }
         }
-        EXPECT_TRUE(writer.Finish()) << writer.Error();
+        WriteCabinetFolders(options, written);
         return dir_ / name;
     }
 
