@@ -12,45 +12,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "bench/heap_services.h"
+#include "bench/machine_corpus.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/lzx_encoder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-void AppendFile(const fs::path& path, size_t limit, std::vector<uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (bytes.size() > limit) bytes.resize(limit);
-    out.insert(out.end(), bytes.begin(), bytes.end());
-}
-
-// Files under `root` accepted by `keep`, in name order, up to `budget` bytes.
-template <typename Keep>
-void AppendTree(const fs::path& root, size_t budget, Keep keep, std::vector<uint8_t>& out) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (it->is_regular_file(error) && !it->is_symlink(error) && keep(it->path())) {
-            files.push_back(it->path());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    size_t start = out.size();
-    for (const fs::path& file : files) {
-        if (out.size() - start >= budget) break;
-        AppendFile(file, budget - (out.size() - start), out);
-    }
-}
+using bench_corpus::AppendFile;
+using bench_corpus::AppendTree;
 
 struct Corpus {
     std::vector<uint8_t> data;
@@ -61,12 +35,12 @@ struct Corpus {
 
     Corpus() {
         AppendTree(
-            "/usr/include", 6u << 20, [](const fs::path& p) { return p.extension() == ".h"; },
-            data);
+            "/usr/include", 6u << 20,
+            [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, data);
         AppendFile("/usr/bin/cmake", 16u << 20, data);
         AppendTree(
             "/usr/share/doc", 3u << 20,
-            [](const fs::path& p) {
+            [](const fs::path& p, const auto&) {
                 auto ext = p.extension();
                 return ext != ".gz" && ext != ".png" && ext != ".jpg" && ext != ".pdf";
             },

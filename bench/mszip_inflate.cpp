@@ -16,12 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "bench/heap_services.h"
+#include "bench/machine_corpus.h"
 #include "cabinet/decoder.h"
 
 namespace {
@@ -38,32 +38,11 @@ struct Corpus {
     size_t compressed = 0;
 };
 
-Bytes ReadFile(const fs::path& path, size_t limit) {
-    std::ifstream file(path, std::ios::binary);
-    Bytes data(limit);
-    file.read(reinterpret_cast<char*>(data.data()), std::streamsize(limit));
-    data.resize(size_t(file.gcount()));
-    return data;
-}
-
-// Appends regular files under `root` (in path order) until `limit` bytes.
+// Regular files under `root` that accept takes, in path order, until `limit` bytes.
 Bytes CollectFiles(const fs::path& root, size_t limit,
                    bool (*accept)(const fs::path&, const Bytes&)) {
-    std::vector<fs::path> paths;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(
-             root, fs::directory_options::skip_permission_denied, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (error) break;
-        if (it->is_regular_file(error) && !it->is_symlink(error)) paths.push_back(it->path());
-    }
-    std::sort(paths.begin(), paths.end());
     Bytes out;
-    for (const auto& path : paths) {
-        if (out.size() >= limit) break;
-        Bytes data = ReadFile(path, limit - out.size());
-        if (accept(path, data)) out.insert(out.end(), data.begin(), data.end());
-    }
+    bench_corpus::AppendTree(root, limit, accept, out);
     return out;
 }
 
@@ -80,7 +59,7 @@ bool IsText(const fs::path& path, const Bytes& data) {
 Bytes Executable(size_t limit) {
     for (const char* candidate :
          {"/usr/bin/cmake", "/usr/bin/clang-14", "/usr/lib/llvm-14/bin/clang"}) {
-        Bytes data = ReadFile(candidate, limit);
+        Bytes data = bench_corpus::ReadPrefix(candidate, limit);
         if (data.size() > 1000000) return data;
     }
     return {};

@@ -13,47 +13,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "bench/heap_services.h"
+#include "bench/machine_corpus.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/quantum_encoder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-void AppendFile(const fs::path& path, std::vector<uint8_t>& out, size_t limit) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    size_t take = std::min(bytes.size(), limit - std::min(limit, out.size()));
-    out.insert(out.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
-}
-
-// Files of a tree in name order (so every run sees the same corpus) until
-// `limit` bytes are collected.
-void AppendTree(const fs::path& root, bool (*wanted)(const fs::path&), std::vector<uint8_t>& out,
-                size_t limit) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(
-             root, fs::directory_options::skip_permission_denied, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (error) break;
-        if (it->is_regular_file(error) && !it->is_symlink(error) && wanted(it->path())) {
-            files.push_back(it->path());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) {
-        if (out.size() >= limit) break;
-        AppendFile(file, out, limit);
-    }
-}
+using bench_corpus::AppendFile;
+using bench_corpus::AppendTree;
 
 struct Corpus {
     std::vector<uint8_t> data;
@@ -66,17 +39,16 @@ const Corpus& GetCorpus() {
         Corpus c;
         const size_t part = 3u << 20;
         AppendTree(
-            "/usr/include", [](const fs::path& p) { return p.extension() == ".h"; }, c.data, part);
-        size_t binaryEnd = c.data.size() + part;
-        AppendFile("/usr/bin/cmake", c.data, binaryEnd);
-        size_t textEnd = c.data.size() + part / 3;
+            "/usr/include", part,
+            [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, c.data);
+        AppendFile("/usr/bin/cmake", part, c.data);
         AppendTree(
-            "/usr/share/doc",
-            [](const fs::path& p) {
+            "/usr/share/doc", part / 3,
+            [](const fs::path& p, const auto&) {
                 return p.extension() != ".gz" && p.extension() != ".png" &&
                        p.extension() != ".html";
             },
-            c.data, textEnd);
+            c.data);
 
         cab::QuantumEncoder encoder(21);
         for (size_t offset = 0; offset < c.data.size(); offset += 32768) {

@@ -1,0 +1,55 @@
+// Benchmark corpora gathered from files of this machine (headers, programs,
+// documentation), read in name order so that every run sees the same bytes.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+namespace bench_corpus {
+
+namespace fs = std::filesystem;
+
+// The first `limit` bytes of path (all of a shorter file; none of a missing one).
+inline std::vector<uint8_t> ReadPrefix(const fs::path& path, size_t limit) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    std::vector<uint8_t> data(error ? 0 : static_cast<size_t>(std::min<uintmax_t>(size, limit)));
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<size_t>(file.gcount()));
+    return data;
+}
+
+// Appends at most `budget` bytes from the start of path to out.
+inline void AppendFile(const fs::path& path, size_t budget, std::vector<uint8_t>& out) {
+    const std::vector<uint8_t> data = ReadPrefix(path, budget);
+    out.insert(out.end(), data.begin(), data.end());
+}
+
+// Appends the regular files under root (links left out) that accept takes,
+// in name order, until `budget` bytes are appended. accept sees the path and
+// the bytes that would be appended.
+template <typename Accept>
+void AppendTree(const fs::path& root, size_t budget, Accept accept, std::vector<uint8_t>& out) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(
+             root, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file(error) && !it->is_symlink(error)) files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+    const size_t start = out.size();
+    for (const fs::path& file : files) {
+        const size_t appended = out.size() - start;
+        if (appended >= budget) break;
+        const std::vector<uint8_t> data = ReadPrefix(file, budget - appended);
+        if (accept(file, data)) out.insert(out.end(), data.begin(), data.end());
+    }
+}
+
+}  // namespace bench_corpus
