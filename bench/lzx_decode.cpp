@@ -6,7 +6,6 @@
 // translation on), the deflate copy with zlib level 9. Both benchmarks report
 // bytes of output per second; the LZX one also reports the compression sizes.
 #include <benchmark/benchmark.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,14 +16,13 @@
 
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
+#include "bench/zlib_reference.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/lzx_encoder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using bench_corpus::AppendFile;
-using bench_corpus::AppendTree;
 
 struct Corpus {
     std::vector<uint8_t> data;
@@ -34,11 +32,11 @@ struct Corpus {
     size_t lzxBytes = 0;
 
     Corpus() {
-        AppendTree(
+        bench_corpus::AppendTree(
             "/usr/include", 6u << 20,
             [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, data);
-        AppendFile("/usr/bin/cmake", 16u << 20, data);
-        AppendTree(
+        bench_corpus::AppendFile("/usr/bin/cmake", 16u << 20, data);
+        bench_corpus::AppendTree(
             "/usr/share/doc", 3u << 20,
             [](const fs::path& p, const auto&) {
                 auto ext = p.extension();
@@ -62,13 +60,11 @@ struct Corpus {
             frameSizes.push_back(size);
         }
 
-        uLongf bound = compressBound(data.size());
-        deflated.resize(bound);
-        if (compress2(deflated.data(), &bound, data.data(), data.size(), 9) != Z_OK) {
+        deflated = bench_zlib::DeflateWhole(data, 9);
+        if (deflated.empty()) {
             std::fprintf(stderr, "deflate failed\n");
             std::exit(1);
         }
-        deflated.resize(bound);
     }
 };
 
@@ -116,18 +112,7 @@ void BM_LzxDecode(benchmark::State& state) {
 
 void BM_ZlibInflate(benchmark::State& state) {
     const Corpus& corpus = TheCorpus();
-    std::vector<uint8_t> output(corpus.data.size());
-    for (auto _ : state) {
-        uLongf size = output.size();
-        if (uncompress(output.data(), &size, corpus.deflated.data(), corpus.deflated.size()) !=
-            Z_OK) {
-            state.SkipWithError("inflate failed");
-            break;
-        }
-        benchmark::DoNotOptimize(output.data());
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(corpus.data.size()));
+    bench_zlib::InflateWhole(state, corpus.deflated, corpus.data.size());
 }
 
 BENCHMARK(BM_LzxDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);

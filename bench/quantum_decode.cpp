@@ -7,7 +7,6 @@
 // Prints each benchmark's throughput and, at the end, Quantum's throughput as a
 // fraction of zlib's.
 #include <benchmark/benchmark.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,14 +18,13 @@
 
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
+#include "bench/zlib_reference.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/quantum_encoder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using bench_corpus::AppendFile;
-using bench_corpus::AppendTree;
 
 struct Corpus {
     std::vector<uint8_t> data;
@@ -38,11 +36,11 @@ const Corpus& GetCorpus() {
     static const Corpus corpus = [] {
         Corpus c;
         const size_t part = 3u << 20;
-        AppendTree(
+        bench_corpus::AppendTree(
             "/usr/include", part,
             [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, c.data);
-        AppendFile("/usr/bin/cmake", part, c.data);
-        AppendTree(
+        bench_corpus::AppendFile("/usr/bin/cmake", part, c.data);
+        bench_corpus::AppendTree(
             "/usr/share/doc", part / 3,
             [](const fs::path& p, const auto&) {
                 return p.extension() != ".gz" && p.extension() != ".png" &&
@@ -58,13 +56,8 @@ const Corpus& GetCorpus() {
                 std::abort();
             }
         }
-        uLongf bound = compressBound(static_cast<uLong>(c.data.size()));
-        c.deflated.resize(bound);
-        if (compress2(c.deflated.data(), &bound, c.data.data(), static_cast<uLong>(c.data.size()),
-                      6) != Z_OK) {
-            std::abort();
-        }
-        c.deflated.resize(bound);
+        c.deflated = bench_zlib::DeflateWhole(c.data, 6);
+        if (c.deflated.empty()) std::abort();
         size_t quantumBytes = 0;
         for (const auto& block : c.quantumBlocks) quantumBytes += block.size();
         std::printf("corpus %zu bytes; quantum (window 2^21) %zu bytes, zlib level 6 %zu bytes\n",
@@ -107,17 +100,7 @@ BENCHMARK(BM_QuantumDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_ZlibInflate(benchmark::State& state) {
     const Corpus& corpus = GetCorpus();
-    std::vector<uint8_t> output(corpus.data.size());
-    for (auto _ : state) {
-        uLongf size = static_cast<uLongf>(output.size());
-        if (uncompress(output.data(), &size, corpus.deflated.data(),
-                       static_cast<uLong>(corpus.deflated.size())) != Z_OK) {
-            state.SkipWithError("inflate failed");
-            break;
-        }
-        benchmark::DoNotOptimize(output.data());
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus.data.size()));
+    bench_zlib::InflateWhole(state, corpus.deflated, corpus.data.size());
 }
 BENCHMARK(BM_ZlibInflate)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
