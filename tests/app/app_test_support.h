@@ -5,17 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "app/notification_target.h"
 #include "app/upgrade_engine.h"
 #include "tests/support/gate.h"
 #include "tests/support/private_environment.h"
+#include "tests/support/wait_until.h"
 
 namespace pelmo::testing {
 
@@ -49,11 +48,7 @@ class RecordingTarget : public NotificationTarget {
 
 // Waits (bounded) until no worker runs for engine.
 inline bool WaitFinished(const UpgradeEngine& engine) {
-    for (int i = 0; i < 1000; ++i) {
-        if (engine.finished.load() == 1) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return WaitUntil([&engine] { return engine.finished.load() == 1; });
 }
 
 // Runs engine once with target attached and detaches it at the end; fails

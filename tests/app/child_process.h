@@ -11,8 +11,9 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/wait_until.h"
 
 extern char** environ;
 
@@ -77,16 +78,8 @@ class ChildProcess {
     // Exit status, -1 when it did not end within the time (bounded wait).
     int Wait(int timeoutMs = 10000) {
         if (pid_ <= 0) return -1;
-        if (status_ >= 0) return status_;
-        for (int waited = 0; waited <= timeoutMs; waited += 5) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return status_;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return -1;
+        if (status_ < 0) status_ = WaitForExit(pid_, std::chrono::milliseconds(timeoutMs));
+        return status_;
     }
 
   private:

@@ -56,9 +56,7 @@ TEST_F(ConsoleRunTest, UpgradesTwoVersionsFromALocalServerThenFindsNothingNew) {
     ProgramRun server({"/usr/bin/python3", std::string(PELMO_SOURCE_DIR) + "/demo/serve.py",
                        folder() + "/www", folder() + "/port"},
                       Env(), folder() + "/server.txt");
-    for (int i = 0; i < 500 && !fs::exists(folder() + "/port"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    testing::WaitUntil([this] { return fs::exists(folder() + "/port"); }, std::chrono::seconds(5));
     const std::string base = "http://127.0.0.1:" + ReadWholeFile(folder() + "/port");
     WriteFile(folder() + "/www/upgrade.xml", "<?xml version=\"1.0\"?>\n<versions SrcPath=\"" +
                                                  base + "\">\n<version ID=\"2004\" CABSIZE=\"" +

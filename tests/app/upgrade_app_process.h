@@ -12,8 +12,9 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/wait_until.h"
 
 extern char** environ;
 
@@ -77,28 +78,14 @@ class ProgramRun {
 
     // Exit status, or -1 when it has not ended within the timeout.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (status_ < 0) {
-            int raw = 0;
-            const pid_t done = waitpid(pid_, &raw, WNOHANG);
-            if (done == pid_) {
-                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        if (status_ < 0) status_ = WaitForExit(pid_, timeout, std::chrono::milliseconds(2));
         return status_;
     }
     // Waits (bounded) until the output holds text.
     bool WaitForOutput(const std::string& text,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (Output().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return WaitUntil([&] { return Output().find(text) != std::string::npos; }, timeout,
+                         std::chrono::milliseconds(1));
     }
 
   private:

@@ -86,10 +86,9 @@ TEST_F(UpgraderProgramTest, StartedByTheClientAFailedRunStartsTheClientAgain) {
 
     ProgramRun byClient({UpgraderPath(), "--console", "-PELMORUN"}, Env(), Out("client.txt"));
     EXPECT_EQ(byClient.Wait(), 1);
-    for (int i = 0; i < 500 && !std::filesystem::exists(client + "/started.txt"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(std::filesystem::exists(client + "/started.txt"));
+    EXPECT_TRUE(
+        testing::WaitUntil([&client] { return std::filesystem::exists(client + "/started.txt"); },
+                           std::chrono::seconds(5)));
 }
 
 }  // namespace

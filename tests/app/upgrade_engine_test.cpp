@@ -11,6 +11,7 @@ using testing::PrivateEnvironment;
 using testing::RecordingTarget;
 using testing::RunToEnd;
 using testing::WaitFinished;
+using testing::WaitUntil;
 
 // The answers of the six steps and the notifications they lead to.
 struct Outcome {
@@ -255,10 +256,7 @@ TEST_F(UpgradeEngineTest, OneRunAtATimeAndTheEngineOutlivesItsOwner) {
     }
     EXPECT_FALSE(watch.expired()) << "the worker still shares the engine";
     gate.Open();
-    for (int i = 0; i < 1000 && !watch.expired(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(WaitUntil([&watch] { return watch.expired(); }));
     EXPECT_EQ(done->load(), 1);
 }
 

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "app/process_state.h"
 #include "app/upgrade_engine.h"
@@ -21,13 +20,6 @@ using test::ReadFile;
 using test::WriteFile;
 
 const std::string TOOL = std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool";
-
-std::string WaitForFile(const std::string& path) {
-    for (int i = 0; i < 400 && !fs::exists(path); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return ReadFile(path);
-}
 
 // Disabled until the manifest and download steps are wired into
 // DefaultUpgradeSteps(); until then the run ends after 3067, 3068.
@@ -80,7 +72,8 @@ TEST(WholeRun, UpgradesTwoVersionsFromAServerAndStartsTheClient) {
     EXPECT_EQ(ReadFile(root + "/post_install_ran.txt"), fs::current_path().string() + "\n");
     EXPECT_FALSE(fs::exists(client + "/PelmoUpgrade.exe"));
     // The client started in its own folder.
-    EXPECT_EQ(WaitForFile(root + "/client_started.txt"), client + "\n");
+    EXPECT_EQ(testing::WaitForFile(root + "/client_started.txt", std::chrono::seconds(10)),
+              client + "\n");
     std::string version;
     ASSERT_EQ(
         test::Run({"sh", "-c", "'" + TOOL + "' reg get VERSION > '" + root + "/version.txt'"}), 0);

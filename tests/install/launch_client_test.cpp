@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <thread>
 
 #include "install/client_launch.h"
 #include "tests/platform/compound_test_support.h"
+#include "tests/support/wait_until.h"
 
 namespace pelmo {
 namespace {
@@ -14,11 +14,9 @@ namespace {
 using test::TempFolder;
 namespace fs = std::filesystem;
 
+// The client programs of these tests write their folder to a file.
 std::string WaitForFile(const std::string& path) {
-    for (int i = 0; i < 200 && !fs::exists(path); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return test::ReadFile(path);
+    return pelmo::testing::WaitForFile(path, std::chrono::seconds(5));
 }
 
 TEST(LaunchClient, StartsTheClientInItsFolderAfterReleasingTheGuard) {

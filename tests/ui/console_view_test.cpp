@@ -4,6 +4,7 @@
 
 #include "recording_view.h"
 #include "settings/client_settings.h"
+#include "tests/support/wait_until.h"
 #include "ui/upgrade_dialog.h"
 
 namespace pelmo::ui {
@@ -116,9 +117,7 @@ TEST_F(ConsoleViewTest, CancelRequestTakesTheClosePath) {
     UpgradeSteps steps = Answering(1, 1, 1, 1, 1);
     steps.fetchManifest = [](UpgradeEngine& e) {
         ConsoleView::RequestCancel();  // as SIGINT would
-        for (int i = 0; i < 500 && e.cancelRequested == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        pelmo::testing::WaitUntil([&e] { return e.cancelRequested != 0; }, std::chrono::seconds(5));
         return 1;
     };
     const ConsoleRun run = RunConsole(std::move(steps), false);

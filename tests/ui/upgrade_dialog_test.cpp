@@ -5,6 +5,7 @@
 #include "platform/registry_store.h"
 #include "recording_view.h"
 #include "settings/client_settings.h"
+#include "tests/support/wait_until.h"
 
 namespace pelmo::ui {
 namespace {
@@ -390,9 +391,7 @@ TEST_F(UpgradeDialogTest, WorkerOutlivingTheDialogPostsNothingMore) {
     ASSERT_TRUE(gate.WaitReached());
     dialog.reset();  // the dialog goes while its worker still runs
     gate.Open();
-    for (int i = 0; i < 500 && engine.use_count() > 1; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    pelmo::testing::WaitUntil([this] { return engine.use_count() <= 1; }, std::chrono::seconds(5));
     // Only what was posted while the dialog existed.
     EXPECT_EQ(view.QueuedCodes(), std::vector<int>{3067});
 }
