@@ -11,16 +11,12 @@ namespace pelmo {
 namespace {
 
 using testing::PrivateEnvironment;
+using testing::WriteWholeFile;
 using testing::program::ProgramRun;
 using testing::program::ReadWholeFile;
 using testing::program::ToolPath;
 using testing::program::UpgraderPath;
 namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 class ConsoleRunTest : public ::testing::Test {
   protected:
@@ -39,7 +35,7 @@ class ConsoleRunTest : public ::testing::Test {
     // Package N: a folder packed into N.pak, put into www/N.cab.
     int32_t MakePackage(int version, const std::map<std::string, std::string>& files) {
         const fs::path content = folder() + "/content/" + std::to_string(version);
-        for (const auto& [name, text] : files) WriteFile(content / name, text);
+        for (const auto& [name, text] : files) WriteWholeFile(content / name, text);
         const std::string pak = folder() + "/" + std::to_string(version) + ".pak";
         const std::string cab = folder() + "/www/" + std::to_string(version) + ".cab";
         fs::create_directories(folder() + "/www");
@@ -58,13 +54,13 @@ TEST_F(ConsoleRunTest, UpgradesTwoVersionsFromALocalServerThenFindsNothingNew) {
                       Env(), folder() + "/server.txt");
     testing::WaitUntil([this] { return fs::exists(folder() + "/port"); }, std::chrono::seconds(5));
     const std::string base = "http://127.0.0.1:" + ReadWholeFile(folder() + "/port");
-    WriteFile(folder() + "/www/upgrade.xml", "<?xml version=\"1.0\"?>\n<versions SrcPath=\"" +
-                                                 base + "\">\n<version ID=\"2004\" CABSIZE=\"" +
-                                                 std::to_string(size2004) +
-                                                 "\"/>\n<version ID=\"2005\" CABSIZE=\"" +
-                                                 std::to_string(size2005) + "\"/>\n</versions>\n");
+    WriteWholeFile(folder() + "/www/upgrade.xml",
+                   "<?xml version=\"1.0\"?>\n<versions SrcPath=\"" + base +
+                       "\">\n<version ID=\"2004\" CABSIZE=\"" + std::to_string(size2004) +
+                       "\"/>\n<version ID=\"2005\" CABSIZE=\"" + std::to_string(size2005) +
+                       "\"/>\n</versions>\n");
     const std::string client = folder() + "/client";
-    WriteFile(client + "/readme.txt", "2003");
+    WriteWholeFile(client + "/readme.txt", "2003");
     ClientSettings::WriteInstalledVersion(2003);
     ASSERT_EQ(Tool({"reg", "set", "EXEPATH", "sz", client + "/pelmo.exe"}), 0);
     ASSERT_EQ(Tool({"reg", "set", "UPGRADECFGFILE", "sz", base + "/upgrade.xml"}), 0);

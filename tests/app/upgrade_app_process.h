@@ -8,12 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/file_contents.h"
 #include "tests/support/wait_until.h"
 
 extern char** environ;
@@ -23,12 +22,7 @@ namespace pelmo::testing::program {
 inline std::string UpgraderPath() { return std::string(PELMO_BINARY_DIR) + "/app/pelmo-upgrader"; }
 inline std::string ToolPath() { return std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool"; }
 
-inline std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using pelmo::testing::ReadWholeFile;
 
 // A child process whose standard output and error go to outputPath.
 class ProgramRun {

@@ -155,14 +155,8 @@ void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
 
 void ScratchTest::SetUp() {
     g_faults = Faults{};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / ("pelmo_cab_" + std::to_string(::getpid()) + "_" +
-                                        info->test_suite_name() + "_" + info->name());
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "out");
 }
-
-void ScratchTest::TearDown() { fs::remove_all(dir_); }
 
 std::vector<std::string> ScratchTest::Build(const std::vector<std::vector<TestFile>>& folders,
                                             cab::CabinetWriterOptions options) {

@@ -15,6 +15,7 @@
 #include "cabinet/cabinet.h"
 #include "cabinet/writer/cabinet_writer.h"
 #include "tests/support/cabinet_folders.h"
+#include "tests/support/scratch_folder.h"
 
 namespace cab_test {
 
@@ -92,7 +93,6 @@ void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes);
 class ScratchTest : public ::testing::Test {
   protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Writes one cabinet (or a set) of stored folders: `folders` lists the
     // files of each folder. Answers the cabinet paths.
@@ -113,7 +113,8 @@ class ScratchTest : public ::testing::Test {
                  bool withDecrypt = false);
     CabContext* NewContext();
 
-    fs::path dir_;
+    pelmo::testing::ScratchFolder scratch_;
+    fs::path dir_ = scratch_.path();  // built cabinets; extracted files go to "out"
     CabErrorRecord error_{};
 };
 

@@ -14,6 +14,7 @@
 
 #include "install/cabinet_extractor.h"
 #include "tests/support/cabinet_folders.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -21,16 +22,10 @@ namespace fs = std::filesystem;
 using pelmo::install::CabinetExtractor;
 using pelmo::install::extractionFolder;
 using pelmo::testing::CabinetFolder;
+using pelmo::testing::ReadWholeFile;
+using pelmo::testing::ScratchFolder;
 using pelmo::testing::WriteCabinetFolders;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteAll(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+using pelmo::testing::WriteWholeFile;
 
 std::string Sample(size_t size, unsigned seed) {
     std::string out;
@@ -54,18 +49,8 @@ struct FileSpec {
 class Extractor : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pelmo-extractor-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        out_ = dir_ / "out";
         fs::create_directories(out_);
         extractor_.SetDestinationFolder(out_.string());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        for (auto& entry : fs::recursive_directory_iterator(dir_, ignored))
-            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir_, ignored);
     }
 
     // One cabinet with a folder per entry of `folders` ("stored" or "mszip"),
@@ -100,7 +85,9 @@ class Extractor : public testing::Test {
         return dir_ / name;
     }
 
-    fs::path dir_, out_;
+    ScratchFolder scratch_;
+    fs::path dir_ = scratch_.path();
+    fs::path out_ = dir_ / "out";
     CabinetExtractor extractor_;
 };
 
@@ -116,7 +103,7 @@ TEST_F(Extractor, StoredAndMszipFoldersExtractByteExactlyIntoExistingSubfolders)
         for (const FileSpec& file : *files) {
             std::string path = file.name;
             std::replace(path.begin(), path.end(), '\\', '/');
-            EXPECT_EQ(ReadAll(out_ / path), file.content) << path;
+            EXPECT_EQ(ReadWholeFile(out_ / path), file.content) << path;
         }
 }
 
@@ -126,7 +113,7 @@ TEST_F(Extractor, MissingSubfolderAbortsAndKeepsWhatWasWritten) {
         {{"mszip",
           {{"first.txt", "one"}, {"missing\\second.txt", "two"}, {"third.txt", "three"}}}});
     EXPECT_EQ(extractor_.Extract(cabinet.string()), 0);
-    EXPECT_EQ(ReadAll(out_ / "first.txt"), "one");
+    EXPECT_EQ(ReadWholeFile(out_ / "first.txt"), "one");
     EXPECT_FALSE(fs::exists(out_ / "missing"));
     EXPECT_FALSE(fs::exists(out_ / "third.txt"));
 }
@@ -139,7 +126,7 @@ TEST_F(Extractor, NamesThatWouldLeaveTheFolderAreRefused) {
         const fs::path cabinet =
             MakeCabinet("evil.cab", {{"stored", {{"fine.txt", "ok"}, {name, "bad"}}}});
         EXPECT_EQ(extractor_.Extract(cabinet.string()), 0);
-        EXPECT_EQ(ReadAll(out_ / "fine.txt"), "ok");
+        EXPECT_EQ(ReadWholeFile(out_ / "fine.txt"), "ok");
         EXPECT_FALSE(fs::exists(dir_ / "escape.txt"));
         EXPECT_FALSE(fs::exists("/tmp/escape.txt"));
     }
@@ -150,10 +137,10 @@ TEST_F(Extractor, NamesThatWouldLeaveTheFolderAreRefused) {
 }
 
 TEST_F(Extractor, ExistingLongerOutputIsTruncated) {
-    WriteAll(out_ / "file.txt", std::string(5000, 'o'));
+    WriteWholeFile(out_ / "file.txt", std::string(5000, 'o'));
     const fs::path cabinet = MakeCabinet("package.cab", {{"mszip", {{"file.txt", "new"}}}});
     ASSERT_EQ(extractor_.Extract(cabinet.string()), 1);
-    EXPECT_EQ(ReadAll(out_ / "file.txt"), "new");
+    EXPECT_EQ(ReadWholeFile(out_ / "file.txt"), "new");
 }
 
 TEST_F(Extractor, AttributesKeepOnlyTheReadOnlyBit) {
@@ -215,7 +202,7 @@ TEST_F(Extractor, DosDateAndTimeBecomeTheModificationTimeOnly) {
 }
 
 TEST_F(Extractor, FileThatIsNotACabinetWritesNothing) {
-    WriteAll(dir_ / "notes.txt", "this is not a cabinet, just text that is long enough");
+    WriteWholeFile(dir_ / "notes.txt", "this is not a cabinet, just text that is long enough");
     EXPECT_EQ(extractor_.Extract((dir_ / "notes.txt").string()), 0);
     EXPECT_EQ(extractor_.Extract((dir_ / "absent.cab").string()), 0);
     EXPECT_TRUE(fs::is_empty(out_));
@@ -228,7 +215,7 @@ TEST_F(Extractor, BareCabinetNameIsFoundInTheCurrentFolder) {
     const int result = extractor_.Extract("bare.cab");
     fs::current_path(previous);
     ASSERT_EQ(result, 1);
-    EXPECT_EQ(ReadAll(out_ / "x.txt"), "x");
+    EXPECT_EQ(ReadWholeFile(out_ / "x.txt"), "x");
 }
 
 TEST_F(Extractor, ACabinetThatNeedsTheNextOneFails) {
@@ -238,7 +225,7 @@ TEST_F(Extractor, ACabinetThatNeedsTheNextOneFails) {
         "set.cab", {{"stored", {{"a.txt", "first"}, {"b.bin", Sample(100000, 4)}}}}, 50000);
     ASSERT_TRUE(fs::exists(dir_ / "set.cab.1"));
     EXPECT_EQ(extractor_.Extract(cabinet.string()), 0);
-    EXPECT_EQ(ReadAll(out_ / "a.txt"), "first");
+    EXPECT_EQ(ReadWholeFile(out_ / "a.txt"), "first");
 }
 
 TEST_F(Extractor, DestinationGetsExactlyOneTrailingSlash) {
@@ -256,7 +243,7 @@ TEST_F(Extractor, CallbacksAreFixedAndTheScratchFileIsRefused) {
     // Even where "*" names a real file, the scratch request gets -1.
     const fs::path previous = fs::current_path();
     fs::current_path(dir_);
-    WriteAll(dir_ / "*", "");
+    WriteWholeFile(dir_ / "*", "");
     const int handle = extractor_.GetOpenFn()("*", 0x8102, 0x0180);
     fs::current_path(previous);
     EXPECT_EQ(handle, -1);

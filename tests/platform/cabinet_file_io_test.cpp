@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/scratch_folder.h"
+
 namespace pelmo::platform {
 namespace {
 
@@ -15,15 +17,8 @@ namespace fs = std::filesystem;
 
 class CabinetFileIo : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("pelmo_cfio_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    pelmo::testing::ScratchFolder scratch_;
+    fs::path dir_ = scratch_.path();
 };
 
 TEST_F(CabinetFileIo, TranslatesTheLibraryFlagWords) {

@@ -12,11 +12,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/file_contents.h"
+#include "tests/support/scratch_folder.h"
 
 extern char** environ;
 
@@ -24,41 +25,22 @@ namespace pelmo::test {
 
 namespace fs = std::filesystem;
 
+// The shared scratch folder, seen as a path.
 class TempFolder {
   public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "pelmo-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        // Make read-only leftovers removable.
-        for (auto it = fs::recursive_directory_iterator(path_, ignored);
-             it != fs::recursive_directory_iterator(); it.increment(ignored))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
     const fs::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    std::string operator/(const std::string& name) const { return folder_ / name; }
 
   private:
-    fs::path path_;
+    testing::ScratchFolder folder_;
+    fs::path path_ = folder_.path();
 };
 
 inline void WriteFile(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    testing::WriteWholeFile(path, content);
 }
 
-inline std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+inline std::string ReadFile(const fs::path& path) { return testing::ReadWholeFile(path); }
 
 // Deterministic bytes that differ from sector to sector.
 inline std::string PatternBytes(std::size_t count, std::uint32_t seed) {

@@ -1,13 +1,14 @@
 // A fresh folder under the system's temporary folder for one test, removed
-// with everything in it when the object goes away.
+// with everything in it (read-only leftovers too) when the object goes away.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
+
+#include "tests/support/file_contents.h"
 
 namespace pelmo::testing {
 
@@ -20,8 +21,13 @@ class ScratchFolder {
         path_ = pattern;
     }
     ~ScratchFolder() {
+        namespace fs = std::filesystem;
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        for (auto it = fs::recursive_directory_iterator(path_, ignored);
+             it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(path_, ignored);
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -33,19 +39,12 @@ class ScratchFolder {
     // Writes content to name (relative to the folder) and answers its path.
     std::string Write(const std::string& name, const std::string& content) const {
         const std::string file = path_ + "/" + name;
-        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        WriteWholeFile(file, content);
         return file;
     }
 
   private:
     std::string path_;
 };
-
-inline std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 }  // namespace pelmo::testing

@@ -11,26 +11,21 @@
 #include <vector>
 
 #include "cabinet/writer/cabinet_writer.h"
+#include "tests/support/file_contents.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using pelmo::testing::ReadWholeFile;
+using pelmo::testing::ScratchFolder;
+using pelmo::testing::WriteWholeFile;
 
 struct ToolRun {
     int status = -1;
     std::string out;
     std::string err;
 };
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Spit(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string Bytes(size_t size, unsigned seed) {
     std::string s(size, '\0');
@@ -44,15 +39,6 @@ std::string Bytes(size_t size, unsigned seed) {
 
 class CabTool : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("pelmo_cabtool_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     ToolRun Tool(const std::string& arguments) {
         const std::string command = std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool cab " +
                                     arguments + " >" + (dir_ / "stdout").string() + " 2>" +
@@ -60,17 +46,17 @@ class CabTool : public ::testing::Test {
         ToolRun run;
         const int raw = std::system(command.c_str());
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.out = Slurp(dir_ / "stdout");
-        run.err = Slurp(dir_ / "stderr");
+        run.out = ReadWholeFile(dir_ / "stdout");
+        run.err = ReadWholeFile(dir_ / "stderr");
         return run;
     }
 
     // A source tree with subfolders, an empty file and a file of several blocks.
     void MakeTree(const fs::path& root) {
-        Spit(root / "a.bin", Bytes(100000, 1));
-        Spit(root / "sub/b.txt", "hello\n");
-        Spit(root / "sub/deeper/c", Bytes(70000, 2));
-        Spit(root / "empty", "");
+        WriteWholeFile(root / "a.bin", Bytes(100000, 1));
+        WriteWholeFile(root / "sub/b.txt", "hello\n");
+        WriteWholeFile(root / "sub/deeper/c", Bytes(70000, 2));
+        WriteWholeFile(root / "empty", "");
     }
 
     void ExpectSameTree(const fs::path& expected, const fs::path& actual) {
@@ -79,7 +65,7 @@ class CabTool : public ::testing::Test {
             if (!entry.is_regular_file()) continue;
             files += 1;
             const fs::path other = actual / fs::relative(entry.path(), expected);
-            EXPECT_EQ(Slurp(entry.path()), Slurp(other)) << other;
+            EXPECT_EQ(ReadWholeFile(entry.path()), ReadWholeFile(other)) << other;
         }
         size_t actualFiles = 0;
         for (const auto& entry : fs::recursive_directory_iterator(actual)) {
@@ -88,7 +74,8 @@ class CabTool : public ::testing::Test {
         EXPECT_EQ(files, actualFiles);
     }
 
-    fs::path dir_;
+    ScratchFolder scratch_;
+    fs::path dir_ = scratch_.path();
 };
 
 TEST_F(CabTool, CreateListExtractAndTestRoundTrip) {
@@ -116,9 +103,9 @@ TEST_F(CabTool, CreateListExtractAndTestRoundTrip) {
               fs::perms::none);
 
     // Existing output is replaced, not appended to.
-    Spit(dir_ / "again/a.bin", std::string(200000, 'z'));
+    WriteWholeFile(dir_ / "again/a.bin", std::string(200000, 'z'));
     ASSERT_EQ(Tool("extract -d " + (dir_ / "again").string() + " " + cab).status, 0);
-    EXPECT_EQ(Slurp(dir_ / "again/a.bin"), Bytes(100000, 1));
+    EXPECT_EQ(ReadWholeFile(dir_ / "again/a.bin"), Bytes(100000, 1));
 
     ToolRun test = Tool("test " + cab);
     EXPECT_EQ(test.status, 0) << test.err;
@@ -127,7 +114,7 @@ TEST_F(CabTool, CreateListExtractAndTestRoundTrip) {
 
 TEST_F(CabTool, SetsAreCreatedWithinTheMaximumSizeAndExtractedWhole) {
     MakeTree(dir_ / "src");
-    Spit(dir_ / "src/z_last", Bytes(5000, 3));
+    WriteWholeFile(dir_ / "src/z_last", Bytes(5000, 3));
     const std::string cab = (dir_ / "set.cab").string();
     ToolRun create = Tool("create --max-size 30000 -o " + cab + " " + (dir_ / "src").string());
     ASSERT_EQ(create.status, 0) << create.err;
@@ -180,20 +167,20 @@ TEST_F(CabTool, BrokenCabinetsFailWithTheLibraryErrorName) {
     MakeTree(dir_ / "src");
     const std::string cab = (dir_ / "x.cab").string();
     ASSERT_EQ(Tool("create -o " + cab + " " + (dir_ / "src/a.bin").string()).status, 0);
-    std::string bytes = Slurp(cab);
+    std::string bytes = ReadWholeFile(cab);
     bytes[bytes.size() - 100] ^= 0x40;
-    Spit(cab, bytes);
+    WriteWholeFile(cab, bytes);
     ToolRun test = Tool("test " + cab);
     EXPECT_EQ(test.status, 1);
     EXPECT_NE(test.err.find("CAB_ERROR_CORRUPT"), std::string::npos) << test.err;
-    Spit(dir_ / "text.cab", "just some text, no cabinet at all");
+    WriteWholeFile(dir_ / "text.cab", "just some text, no cabinet at all");
     ToolRun text = Tool("list " + (dir_ / "text.cab").string());
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.err.find("CAB_ERROR_NOT_CABINET"), std::string::npos) << text.err;
 }
 
 TEST_F(CabTool, CreateChecksItsArguments) {
-    Spit(dir_ / "f", "x");
+    WriteWholeFile(dir_ / "f", "x");
     const std::string tail = " -o " + (dir_ / "x.cab").string() + " " + (dir_ / "f").string();
     EXPECT_EQ(Tool("create --codec lzx:14" + tail).status, 2);
     EXPECT_EQ(Tool("create --codec lzx:22" + tail).status, 2);
