@@ -35,8 +35,9 @@ bool ReadStoredRun(CabContext* context, uint32_t* runSize) {
         const uint32_t dataSize = ReadLe16(header + 4);
         const uint32_t uncompressedSize = ReadLe16(header + 6);
         // Sizes a plain block cannot have, including the first part of a
-        // split block (no uncompressed size): left to the block path.
-        if (uncompressedSize == 0 || uncompressedSize != dataSize ||
+        // split block (no uncompressed size) and blocks larger than the
+        // largest block: left to the block path, which refuses them.
+        if (uncompressedSize == 0 || uncompressedSize != dataSize || dataSize > kMaxBlockSize ||
             available - consumed - headerSize < dataSize) {
             break;
         }
