@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/scratch_folder.h"
+
 namespace pelmo::platform {
 namespace {
 
@@ -17,13 +19,6 @@ namespace fs = std::filesystem;
 
 class RegistryStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/pelmo-registry-test-XXXXXX";
-        folder_ = mkdtemp(pattern);
-        store_ = folder_ + "/sub/registry.db";
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     void Write(const std::string& key, const std::string& name, uint32_t type,
                const std::string& data) {
         RegistryKey k;
@@ -31,8 +26,9 @@ class RegistryStoreTest : public ::testing::Test {
         ASSERT_TRUE(k.SetValue(name, type, data.data(), static_cast<uint32_t>(data.size())));
     }
 
-    std::string folder_;
-    std::string store_;
+    pelmo::testing::ScratchFolder scratch_;
+    std::string folder_ = scratch_.path();
+    std::string store_ = folder_ + "/sub/registry.db";
 };
 
 TEST_F(RegistryStoreTest, ReadsNeverCreateTheFile) {

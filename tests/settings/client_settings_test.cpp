@@ -10,6 +10,7 @@
 
 #include "platform/registry_store.h"
 #include "settings/registry_value.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pelmo {
 namespace {
@@ -20,13 +21,7 @@ namespace fs = std::filesystem;
 
 class ClientSettingsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/pelmo-settings-test-XXXXXX";
-        folder_ = mkdtemp(pattern);
-        store_ = folder_ + "/pelmo/registry.db";
-        setenv("PELMO_REGISTRY", store_.c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
+    void SetUp() override { setenv("PELMO_REGISTRY", store_.c_str(), 1); }
 
     // Stores raw bytes, as the client's installer may have left them.
     void Plant(const std::string& name, uint32_t type, const std::string& data,
@@ -50,8 +45,9 @@ class ClientSettingsTest : public ::testing::Test {
         EXPECT_FALSE(ClientSettings::ReadAutoCheck());
     }
 
-    std::string folder_;
-    std::string store_;
+    pelmo::testing::ScratchFolder scratch_;
+    std::string folder_ = scratch_.path();
+    std::string store_ = folder_ + "/pelmo/registry.db";
 };
 
 TEST_F(ClientSettingsTest, NoStoreAtAllGivesFallbacksAndCreatesNothing) {

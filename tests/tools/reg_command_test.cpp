@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "settings/client_settings.h"
+#include "tests/support/scratch_folder.h"
 
 extern char** environ;
 
@@ -53,13 +54,9 @@ Result RunTool(std::vector<std::string> args) {
 
 class RegCommandTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/pelmo-reg-test-XXXXXX";
-        folder_ = mkdtemp(pattern);
-        setenv("PELMO_REGISTRY", (folder_ + "/new/registry.db").c_str(), 1);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::string folder_;
+    void SetUp() override { setenv("PELMO_REGISTRY", (folder_ + "/new/registry.db").c_str(), 1); }
+    pelmo::testing::ScratchFolder scratch_;
+    std::string folder_ = scratch_.path();
 };
 
 TEST_F(RegCommandTest, SetThenGetOnANewStore) {
