@@ -120,6 +120,9 @@ class Cabinet:
         self.data_order = None  # order of the folders' data areas in the file
         self.table_at_end = False
         self.file_table_offset = None  # a value to store instead of the right one
+        self.signature = b"MSCF"
+        self.version = (3, 1)  # minor, major
+        self.junk = False  # fill the fields the reader ignores
 
     def add_folder(self, blocks):
         self.folders.append(blocks)
@@ -158,16 +161,17 @@ class Cabinet:
         if self.file_table_offset is not None:
             table_offset = self.file_table_offset
         size = position + len(data) + (len(file_table) if self.table_at_end else 0)
+        junk = 0xDEADBEEF if self.junk else 0
         header = struct.pack(
             "<4sIIIIIBBHHHHH",
-            b"MSCF",
-            0,
-            size,
-            0,
+            self.signature,
+            junk,
+            junk or size,
+            junk,
             table_offset,
-            0,
-            3,
-            1,
+            junk,
+            self.version[0],
+            self.version[1],
             len(self.folders),
             len(self.entries),
             flags,
@@ -313,6 +317,8 @@ def interleaved(corpus):
     tool = first.add("bin\\tool", 3000, ATTR_ARCHIVE | ATTR_EXEC)
     locked = first.add("locked.txt", 40, ATTR_READONLY)
     empty_end = first.add("empty_end", 0)
+    dot = first.add("dot\\.\\inside", 10)
+    hidden = first.add("hidden and system", 20, 0x02 | 0x04 | ATTR_ARCHIVE)
 
     second = FolderStream(20)
     empty_start = second.add("empty_start", 0)
@@ -344,12 +350,35 @@ def interleaved(corpus):
     cabinet.entries += [e0(empty_middle), e0(tool)]
     cabinet.entries += [e1(number) for number in reversed(many[6:])]
     cabinet.entries += [e1(long_name), e0(locked), e1(duplicate_short), e0(empty_end)]
+    # An entry whose bytes lie inside another file's, and one with no valid
+    # date or time.
+    cabinet.entries += [Entry("alias\\of a", 1000, first.files[a][2] + 30000, 0), e0(dot)]
+    undated = e0(hidden)
+    undated.date = 0
+    undated.time = 0xFFFF
+    cabinet.entries.append(undated)
 
     expected = expected_from_table(cabinet, [first, second, third])
     assert expected["dup.txt"] == second.files[duplicate_short][1]
     corpus.case("interleaved", [("interleaved.cab", cabinet)], True, expected)
     corpus.fact("exec", "interleaved", "bin/tool")
     corpus.fact("readonly", "interleaved", "locked.txt")
+
+
+def many_files(corpus):
+    """Fifteen hundred small files in one folder, most blocks holding several
+    of them, listed in shuffled order so that the folder is read again and
+    again."""
+    cabinet = Cabinet()
+    rng = random.Random(9)
+    stream = FolderStream(35)
+    for number in range(1500):
+        stream.add("m\\%d\\%04d" % (number % 7, number), rng.randrange(0, 41))
+    cabinet.add_folder(cut(stream.data, [1000, 7, 32768, 3333], lambda number: number % 3 != 0))
+    cabinet.entries = [stream.entry(number, 0) for number in range(1500)]
+    rng.shuffle(cabinet.entries)
+    expected = expected_from_table(cabinet, [stream])
+    corpus.case("many_files", [("many.cab", cabinet)], True, expected)
 
 
 def reserves(corpus):
@@ -372,6 +401,7 @@ def reserves(corpus):
     # The reserve flag with every size zero reads like no reserve at all.
     plain = Cabinet()
     plain.reserve = (b"", 0, 0)
+    plain.junk = True  # and the reserved fields and the size are not looked at
     stream = FolderStream(60)
     stream.add("plain.txt", 50000)
     plain.add_folder(cut(stream.data, [20000]))
@@ -415,7 +445,7 @@ def set_of_three(corpus, name, set_id, middle_set_id=None):
     crossing = FolderStream(80)
     crossing.add("y1", 20000)
     big = crossing.add("big.bin", 200000)
-    blocks = cut(crossing.data, [32768, 10000, 777, 32768])
+    blocks = cut(crossing.data, [32768, 10000, 777, 32768], lambda number: number % 2 == 0)
     in_first, in_second, in_third = divide(blocks, [70000, 150000])
     assert in_first[-1].uncompressed == 0 and in_second[-1].uncompressed == 0
     cabinets[0].add_folder(in_first)
@@ -446,6 +476,10 @@ def set_of_three(corpus, name, set_id, middle_set_id=None):
             expected[on_disk(file_name)] = content
     whole = middle_set_id is None
     corpus.case(name, list(zip(names, cabinets)), whole, expected if whole else {})
+    if whole:
+        # From the second cabinet on: only the files that begin there or later.
+        later = {on_disk(file_name): content for file_name, content, _, _ in last.files}
+        corpus.case(name + "_from_second", list(zip(names, cabinets)), True, later, names[1])
 
 
 def set_at_block_ends(corpus):
@@ -563,6 +597,21 @@ def broken(corpus, escape_root):
     cabinet.folders[0][1].summed = False
     corpus.case("block_too_large_unsummed", [("large.cab", cabinet)], False)
 
+    # Not a cabinet, and another format version.
+    cabinet, _ = simple(295)
+    cabinet.signature = b"MSCE"
+    corpus.case("signature", [("sig.cab", cabinet)], False)
+    cabinet, _ = simple(296)
+    cabinet.version = (2, 1)
+    corpus.case("version_1_2", [("version.cab", cabinet)], False)
+
+    # A file where a folder is wanted, and the other way round.
+    clashes = (("file_then_folder", ("x", "x\\y")), ("folder_then_file", ("x\\y", "x")))
+    for case_name, names in clashes:
+        cabinet, _ = simple(297)
+        cabinet.entries[0].name, cabinet.entries[1].name = names
+        corpus.case(case_name, [("clash.cab", cabinet)], False)
+
     # A name with no terminator within 256 bytes.
     cabinet, stream = simple(300)
     cabinet.entries[1].name = "m" * 256
@@ -578,6 +627,7 @@ def broken(corpus, escape_root):
         ("name_climb_slash", "a/../../c", None),
         ("name_absolute", "/etc/x", "/etc/x"),
         ("name_empty", "", None),
+        ("name_folder_only", "dir\\", None),
     ]
     for case_name, file_name, outside in hostile:
         cabinet, stream = simple(310)
@@ -595,6 +645,7 @@ def main():
     os.makedirs(root, exist_ok=True)
     corpus = Corpus(root)
     interleaved(corpus)
+    many_files(corpus)
     reserves(corpus)
     empty(corpus)
     set_of_three(corpus, "set_split", 0x5150)
