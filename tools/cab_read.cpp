@@ -30,7 +30,16 @@ struct Session {
     bool sawOpened = false;
     std::string firstNext;   // next cabinet of the cabinet named to CabCopy
     std::string lastSwitch;  // the cabinet a walk last crossed into
-    std::string failure;     // why a callback stopped the walk
+    // A walk that crosses into the next cabinet to finish a file goes on
+    // there and never comes back: of the entries listed after that file in
+    // the cabinet it started from, only those that continue too are offered
+    // again, from the next cabinet's table. The others are lost: counted so
+    // that the loss is reported.
+    bool enumerated = false;
+    int switches = 0;
+    uint32_t tableEntries = 0;  // entries of the cabinet the walk started from
+    uint32_t entriesSeen = 0;   // of them, offered in that cabinet or the next
+    std::string failure;        // why a callback stopped the walk
     std::string currentPath;
     int files = 0;
 };
@@ -142,10 +151,19 @@ int Notify(int kind, CabNotification* n) {
                 session->firstNext = n->text1;
             }
             return 0;
+        case CAB_NOTIFY_ENUMERATE:
+            if (!session->enumerated) {
+                session->enumerated = true;
+                session->tableEntries = n->folderIndex;
+            }
+            return 0;
         case CAB_NOTIFY_CONTINUED_FILE:
+            if (session->switches == 0) session->entriesSeen += 1;
             if (session->mode == Mode::kList) PrintEntry(n, true);
             return 0;
         case CAB_NOTIFY_FILE_START: {
+            // In the next cabinet only the continued entries are offered.
+            if (session->switches <= 1) session->entriesSeen += 1;
             if (session->mode == Mode::kList) {
                 PrintEntry(n, false);
                 return 0;
@@ -168,6 +186,7 @@ int Notify(int kind, CabNotification* n) {
             return 1;
         }
         case CAB_NOTIFY_NEED_CABINET:
+            if (n->error == 0) session->switches += 1;
             session->lastSwitch = n->text1;
             if (n->error != 0) {
                 session->failure = std::string("cannot continue in '") + n->text3 + n->text1 +
@@ -203,9 +222,25 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
         session.sawOpened = false;
         session.firstNext.clear();
         session.lastSwitch.clear();
+        session.enumerated = false;
+        session.switches = 0;
+        session.tableEntries = 0;
+        session.entriesSeen = 0;
         if (!CabCopy(context, name.c_str(), path.c_str(), 0, Notify, nullptr, &session)) {
             status = Report(path + name, error, session);
             break;
+        }
+        const uint32_t unreachable =
+            session.switches > 0 && session.entriesSeen < session.tableEntries
+                ? session.tableEntries - session.entriesSeen
+                : 0;
+        if (unreachable != 0) {
+            // The rest of the set is still extracted; the run fails at the end.
+            std::fprintf(stderr,
+                         "pelmo-tool cab: %s%s: %u file%s listed after a file that continues "
+                         "into the next cabinet cannot be reached\n",
+                         path.c_str(), name.c_str(), unreachable, unreachable == 1 ? "" : "s");
+            status = 1;
         }
         // A walk that crossed into later cabinets has delivered every file
         // that begins before the last of them: go on from there.

@@ -534,6 +534,54 @@ def set_at_block_ends(corpus):
     corpus.case("set_block_ends", list(zip(names, cabinets)), True, expected)
 
 
+def set_entry_after_crossing(corpus):
+    """A file listed after the one that continues into the next cabinet. A
+    walk finishes the continued file in the next cabinet and goes on from
+    there, so that file cannot be reached: the extraction must say so and
+    fail rather than end well without it. The expected files are those that
+    can be reached."""
+    names = ["after1.cab", "after2.cab"]
+    first, second = Cabinet(0x7777, 0), Cabinet(0x7777, 1)
+    first.next = (names[1], "")
+    second.previous = (names[0], "")
+    complete = FolderStream(140)
+    complete.add("a", 1000)
+    complete.add("c", 500)
+    crossing = FolderStream(150)
+    crossing.add("big", 50000)
+    in_first, in_second = divide(cut(crossing.data, [32768]), [40000])
+    first.add_folder(cut(complete.data, [700]))
+    first.add_folder(in_first)
+    second.add_folder(in_second)
+    first.entries = [complete.entry(0, 0), crossing.entry(0, TO_NEXT), complete.entry(1, 0)]
+    second.entries = [crossing.entry(0, FROM_PREVIOUS)]
+    reachable = {"a": complete.files[0][1], "big": crossing.files[0][1]}
+    corpus.case("set_entry_after_crossing", list(zip(names, [first, second])), False, reachable)
+
+
+def set_continued_after_crossing(corpus):
+    """A file listed after the one that crosses into the next cabinet, whose
+    data all lies in the next cabinet, listed as continued in both: it is
+    reached from the next cabinet's table, and the extraction succeeds."""
+    names = ["later1.cab", "later2.cab"]
+    first, second = Cabinet(0x7778, 0), Cabinet(0x7778, 1)
+    first.next = (names[1], "")
+    second.previous = (names[0], "")
+    complete = FolderStream(160)
+    complete.add("a", 1000)
+    crossing = FolderStream(170)
+    crossing.add("p", 30000)
+    crossing.add("q", 9000)
+    in_first, in_second = divide(cut(crossing.data, [4096]), [20000])
+    first.add_folder(cut(complete.data, [1000]))
+    first.add_folder(in_first)
+    second.add_folder(in_second)
+    first.entries = [complete.entry(0, 0), crossing.entry(0, TO_NEXT), crossing.entry(1, TO_NEXT)]
+    second.entries = [crossing.entry(0, FROM_PREVIOUS), crossing.entry(1, FROM_PREVIOUS)]
+    expected = {"a": complete.files[0][1], "p": crossing.files[0][1], "q": crossing.files[1][1]}
+    corpus.case("set_continued_after_crossing", list(zip(names, [first, second])), True, expected)
+
+
 def simple(seed, sizes=(1000, 1, 3000), blocks=(700,), table_at_end=False):
     """A one-folder cabinet of a few files, to be broken."""
     cabinet = Cabinet()
@@ -651,6 +699,8 @@ def main():
     set_of_three(corpus, "set_split", 0x5150)
     set_of_three(corpus, "set_wrong_cabinet", 0x5151, middle_set_id=0x5152)
     set_at_block_ends(corpus)
+    set_entry_after_crossing(corpus)
+    set_continued_after_crossing(corpus)
     broken(corpus, root)
     corpus.finish()
     return 0
