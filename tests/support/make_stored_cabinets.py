@@ -14,6 +14,7 @@ usage: make_stored_cabinets.py FOLDER
 FOLDER receives:
   cabinets/<case>/*.cab   the cabinets of each case
   expected/<case>/...     the files extracting the case must give, exactly
+                          (for a case that must fail: those it still gives)
   corpus.txt              one line per fact, tab separated:
       case <name> <cabinet to extract, relative to FOLDER> ok|fail
       exec <name> <path>      extracted with execute permission
@@ -109,6 +110,9 @@ class Entry:
 
 
 class Cabinet:
+    """One cabinet file: header, optional reserve and neighbour names, folder
+    table, file table and the folders' data areas, laid out as asked."""
+
     def __init__(self, set_id=0x1234, index=0):
         self.set_id = set_id
         self.index = index

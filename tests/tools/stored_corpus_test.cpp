@@ -162,6 +162,11 @@ TEST_F(StoredCorpus, WellFormedCabinetsGiveExactlyTheExpectedFiles) {
             EXPECT_EQ((st.st_mode & S_IWUSR) == 0, readOnly) << path;
         }
         fs::remove_all(out.parent_path());  // keeps later walks of the scratch folder short
+        // The same walk without writing anything.
+        const ProgramRun test = Spawn(
+            {PELMO_BINARY_DIR "/tools/pelmo-tool", "cab", "test", (corpus_ / c.cabinet).string()},
+            folder_->path());
+        EXPECT_EQ(test.status, 0) << test.err;
     }
     EXPECT_GE(checked, 7);
 }
