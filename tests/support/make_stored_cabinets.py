@@ -408,8 +408,11 @@ def reserves(corpus):
     plain.junk = True  # and the reserved fields and the size are not looked at
     stream = FolderStream(60)
     stream.add("plain.txt", 50000)
+    # The longest name, ending the file: fewer than 256 bytes are left to read.
+    stream.add("d\\" + "e" * 253, 3)
     plain.add_folder(cut(stream.data, [20000]))
-    plain.entries = [stream.entry(0, 0)]
+    plain.entries = [stream.entry(0, 0), stream.entry(1, 0)]
+    plain.table_at_end = True
     corpus.case("reserve_zero", [("zero.cab", plain)], True, expected_from_table(plain, [stream]))
 
 
@@ -648,6 +651,15 @@ def broken(corpus, escape_root):
     cabinet, stream = simple(290, sizes=(100, 40000, 100), blocks=(100, 40000))
     cabinet.folders[0][1].summed = False
     corpus.case("block_too_large_unsummed", [("large.cab", cabinet)], False)
+
+    # Two cabinets that name each other as the next one.
+    first, _ = simple(292)
+    second, _ = simple(293)
+    first.next = ("loop2.cab", "")
+    second.index = 1
+    second.previous = ("loop1.cab", "")
+    second.next = ("loop1.cab", "")
+    corpus.case("set_loop", [("loop1.cab", first), ("loop2.cab", second)], False)
 
     # Not a cabinet, and another format version.
     cabinet, _ = simple(295)
