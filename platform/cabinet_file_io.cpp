@@ -76,6 +76,18 @@ int CabinetFileWrite(int handle, const void* buffer, uint32_t count) {
     return static_cast<int>(done);
 }
 
+void PreallocateFile(int handle, uint64_t size) {
+    if (size == 0 || size > static_cast<uint64_t>(INT64_MAX)) return;
+    (void)::fallocate(handle, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+}
+
+void ReleasePreallocation(const char* path) {
+    struct stat st;
+    if (path == nullptr || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    // Setting the size it already has drops the blocks reserved beyond it.
+    (void)::truncate(path, st.st_size);
+}
+
 int CabinetFileClose(int handle) { return ::close(handle) == 0 ? 0 : -1; }
 
 long CabinetFileSeek(int handle, long offset, int origin) {

@@ -35,6 +35,14 @@ int CabinetFileClose(int handle);
 // answers the new position or -1.
 long CabinetFileSeek(int handle, long offset, int origin);
 
+// Reserves disk space for `size` bytes about to be written to a new output
+// file, so that the writes need not allocate as they go; the file's size is
+// unchanged. Best effort: a file system without the service is left alone.
+void PreallocateFile(int handle, uint64_t size);
+// Gives back the space reserved beyond what was written to the file at
+// `path`: for an output that was abandoned part way.
+void ReleasePreallocation(const char* path);
+
 // Translates the library's flag word and mode into open(2)'s.
 int TranslateCabinetOpenFlags(int flags);
 unsigned TranslateCabinetOpenMode(int mode);

@@ -41,6 +41,7 @@ struct Session {
     uint32_t entriesSeen = 0;   // of them, offered in that cabinet or the next
     std::string failure;        // why a callback stopped the walk
     std::string currentPath;
+    bool writing = false;  // currentPath is open and not yet complete
     int files = 0;
 };
 
@@ -119,7 +120,7 @@ void ApplyDateAndAttributes(const std::string& path, const CabNotification* n) {
     if (mode != (st.st_mode & 07777)) chmod(path.c_str(), mode);
 }
 
-int OpenOutput(Session* session, const char* storedName) {
+int OpenOutput(Session* session, const char* storedName, uint32_t size) {
     if (session->mode == Mode::kTest) {
         session->currentPath.clear();
         return CabinetFileOpen("/dev/null", kCabinetOpenWriteOnly, 0);
@@ -138,7 +139,12 @@ int OpenOutput(Session* session, const char* storedName) {
         CabinetFileOpen(session->currentPath.c_str(),
                         kCabinetOpenWriteOnly | kCabinetOpenCreate | kCabinetOpenTruncate | 0x8000,
                         kCabinetModeRead | kCabinetModeWrite);
-    if (handle == -1) session->failure = "cannot create '" + session->currentPath + "'";
+    if (handle == -1) {
+        session->failure = "cannot create '" + session->currentPath + "'";
+        return -1;
+    }
+    PreallocateFile(handle, size);
+    session->writing = true;
     return handle;
 }
 
@@ -168,7 +174,7 @@ int Notify(int kind, CabNotification* n) {
                 PrintEntry(n, false);
                 return 0;
             }
-            const int handle = OpenOutput(session, n->text1);
+            const int handle = OpenOutput(session, n->text1, static_cast<uint32_t>(n->size));
             if (handle == -1) {
                 if (session->failure.empty()) session->failure = "cannot open /dev/null";
                 return -1;
@@ -176,6 +182,7 @@ int Notify(int kind, CabNotification* n) {
             return handle == 0 ? -1 : handle;
         }
         case CAB_NOTIFY_FILE_DONE: {
+            session->writing = false;
             const bool closed = CabinetFileClose(n->fileHandle) == 0;
             if (!closed) {
                 session->failure = "cannot write '" + session->currentPath + "'";
@@ -227,6 +234,8 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
         session.tableEntries = 0;
         session.entriesSeen = 0;
         if (!CabCopy(context, name.c_str(), path.c_str(), 0, Notify, nullptr, &session)) {
+            if (session.writing) ReleasePreallocation(session.currentPath.c_str());
+            session.writing = false;
             status = Report(path + name, error, session);
             break;
         }

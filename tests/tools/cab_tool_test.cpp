@@ -1,5 +1,6 @@
 // pelmo-tool cab, run as a real child process on real files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -177,6 +178,24 @@ TEST_F(CabTool, BrokenCabinetsFailWithTheLibraryErrorName) {
     ToolRun text = Tool("list " + (dir_ / "text.cab").string());
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.err.find("CAB_ERROR_NOT_CABINET"), std::string::npos) << text.err;
+}
+
+// Output files get their whole size reserved up front; a file abandoned part
+// way must not keep the space of the bytes that never came.
+TEST_F(CabTool, AnAbandonedOutputKeepsNoSpaceBeyondWhatWasWritten) {
+    WriteWholeFile(dir_ / "big", Bytes(24 << 20, 3));
+    const std::string cab = (dir_ / "big.cab").string();
+    ASSERT_EQ(Tool("create -o " + cab + " " + (dir_ / "big").string()).status, 0);
+    std::string bytes = ReadWholeFile(cab);
+    bytes.resize(2 << 20);  // the data stops after about 2 MB
+    WriteWholeFile(cab, bytes);
+    const ToolRun run = Tool("extract -d " + (dir_ / "out").string() + " " + cab);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("CAB_ERROR_CORRUPT"), std::string::npos) << run.err;
+    struct stat st {};
+    ASSERT_EQ(stat((dir_ / "out/big").c_str(), &st), 0);
+    EXPECT_LE(st.st_size, 2 << 20);
+    EXPECT_LE(static_cast<long long>(st.st_blocks) * 512, (2 << 20) + (1 << 20));
 }
 
 TEST_F(CabTool, CreateChecksItsArguments) {
