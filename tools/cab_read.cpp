@@ -24,12 +24,11 @@ using namespace pelmo::platform;
 
 enum class Mode { kList, kExtract, kTest };
 
-struct Session {
-    Mode mode = Mode::kList;
-    fs::path outputDirectory;
+// What one CabCopy walk has seen; starts afresh with every walk.
+struct WalkState {
     bool sawOpened = false;
     std::string firstNext;   // next cabinet of the cabinet named to CabCopy
-    std::string lastSwitch;  // the cabinet a walk last crossed into
+    std::string lastSwitch;  // the cabinet the walk last crossed into
     // A walk that crosses into the next cabinet to finish a file goes on
     // there and never comes back: of the entries listed after that file in
     // the cabinet it started from, only those that continue too are offered
@@ -39,7 +38,13 @@ struct Session {
     int switches = 0;
     uint32_t tableEntries = 0;  // entries of the cabinet the walk started from
     uint32_t entriesSeen = 0;   // of them, offered in that cabinet or the next
-    std::string failure;        // why a callback stopped the walk
+};
+
+struct Session {
+    Mode mode = Mode::kList;
+    fs::path outputDirectory;
+    WalkState walk;
+    std::string failure;  // why a callback stopped the walk
     std::string currentPath;
     bool writing = false;  // currentPath is open and not yet complete
     int files = 0;
@@ -152,24 +157,24 @@ int Notify(int kind, CabNotification* n) {
     auto* session = static_cast<Session*>(n->userData);
     switch (kind) {
         case CAB_NOTIFY_CABINET_OPENED:
-            if (!session->sawOpened) {
-                session->sawOpened = true;
-                session->firstNext = n->text1;
+            if (!session->walk.sawOpened) {
+                session->walk.sawOpened = true;
+                session->walk.firstNext = n->text1;
             }
             return 0;
         case CAB_NOTIFY_ENUMERATE:
-            if (!session->enumerated) {
-                session->enumerated = true;
-                session->tableEntries = n->folderIndex;
+            if (!session->walk.enumerated) {
+                session->walk.enumerated = true;
+                session->walk.tableEntries = n->folderIndex;
             }
             return 0;
         case CAB_NOTIFY_CONTINUED_FILE:
-            if (session->switches == 0) session->entriesSeen += 1;
+            if (session->walk.switches == 0) session->walk.entriesSeen += 1;
             if (session->mode == Mode::kList) PrintEntry(n, true);
             return 0;
         case CAB_NOTIFY_FILE_START: {
             // In the next cabinet only the continued entries are offered.
-            if (session->switches <= 1) session->entriesSeen += 1;
+            if (session->walk.switches <= 1) session->walk.entriesSeen += 1;
             if (session->mode == Mode::kList) {
                 PrintEntry(n, false);
                 return 0;
@@ -193,8 +198,8 @@ int Notify(int kind, CabNotification* n) {
             return 1;
         }
         case CAB_NOTIFY_NEED_CABINET:
-            if (n->error == 0) session->switches += 1;
-            session->lastSwitch = n->text1;
+            if (n->error == 0) session->walk.switches += 1;
+            session->walk.lastSwitch = n->text1;
             if (n->error != 0) {
                 session->failure = std::string("cannot continue in '") + n->text3 + n->text1 +
                                    "': " + ErrorText(n->error) + " (" + ErrorName(n->error) + ")";
@@ -226,13 +231,7 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
     int status = 0;
     for (;;) {
         visited.insert(name);
-        session.sawOpened = false;
-        session.firstNext.clear();
-        session.lastSwitch.clear();
-        session.enumerated = false;
-        session.switches = 0;
-        session.tableEntries = 0;
-        session.entriesSeen = 0;
+        session.walk = WalkState{};
         if (!CabCopy(context, name.c_str(), path.c_str(), 0, Notify, nullptr, &session)) {
             if (session.writing) ReleasePreallocation(session.currentPath.c_str());
             session.writing = false;
@@ -240,8 +239,8 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
             break;
         }
         const uint32_t unreachable =
-            session.switches > 0 && session.entriesSeen < session.tableEntries
-                ? session.tableEntries - session.entriesSeen
+            session.walk.switches > 0 && session.walk.entriesSeen < session.walk.tableEntries
+                ? session.walk.tableEntries - session.walk.entriesSeen
                 : 0;
         if (unreachable != 0) {
             // The rest of the set is still extracted; the run fails at the end.
@@ -254,7 +253,7 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
         // A walk that crossed into later cabinets has delivered every file
         // that begins before the last of them: go on from there.
         const std::string next =
-            session.lastSwitch.empty() ? session.firstNext : session.lastSwitch;
+            session.walk.lastSwitch.empty() ? session.walk.firstNext : session.walk.lastSwitch;
         if (!wholeSet || next.empty()) break;
         if (visited.count(next) != 0) {
             std::fprintf(stderr, "pelmo-tool cab: %s%s: the cabinet set loops back to '%s'\n",
