@@ -160,6 +160,14 @@ TEST_F(ReaderErrors, BadCodecOnlyWhenAFileOfThatFolderIsWritten) {
     Recorder unset;
     EXPECT_EQ(CopyPatched(bytes, unset), 0);
     EXPECT_EQ(error_.code, CAB_ERROR_BAD_CODEC);
+    // Also when it is the first folder a context selects.
+    Recorder onlyB;
+    onlyB.answer = [&](int kind, CabNotification* n) {
+        if (kind == CAB_NOTIFY_FILE_START && std::string(n->text1) == "a") return 0;
+        return DefaultAnswer(onlyB, kind, n);
+    };
+    EXPECT_EQ(CopyPatched(bytes, onlyB), 0);
+    EXPECT_EQ(error_.code, CAB_ERROR_BAD_CODEC);
 }
 
 TEST_F(ReaderErrors, LzxFolderWithAnImpossibleWindowFailsToDecode) {
