@@ -86,7 +86,10 @@ std::string FailureText(sqlite3* db) {
 bool KeyExists(sqlite3* db, const std::string& key, std::string* error) {
     Statement st(db, "SELECT 1 FROM registry_keys WHERE key = ?1");
     if (!st.ok()) {
-        *error = NotAStore(db);
+        // No store's table, or no database at all; anything else (a busy
+        // store, a failed read) is said as it is.
+        const int code = sqlite3_errcode(db);
+        *error = code == SQLITE_ERROR || code == SQLITE_NOTADB ? NotAStore(db) : Reason(db);
         return false;
     }
     if (!st.BindText(1, key)) return false;
