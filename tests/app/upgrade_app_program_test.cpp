@@ -132,6 +132,13 @@ TEST_F(UpgraderProgramTest, AClosedOutputStillTakesTheClosePath) {
     uint32_t type = 0, value = 7, size = sizeof value;
     EXPECT_TRUE(key.QueryValue("UPGRADEAUTORUN", &type, &value, &size));
     EXPECT_EQ(value, 0u);
+
+    // No output at all: no file opened later takes the output's place.
+    ProgramRun closed({UpgraderPath(), "--console"}, Env(), Out("closed.txt"),
+                      testing::program::CLOSED_OUTPUT);
+    EXPECT_EQ(closed.Wait(), 1);
+    EXPECT_EQ(testing::ReadWholeFile(environment.folder() + "/PELMOUPGRADE_CInstanceChecker_MMF_"),
+              std::string("PELMOUPGRADE_CInstanceChecker_MMF_", 35));
 }
 
 TEST_F(UpgraderProgramTest, StartedByTheClientAFailedRunStartsTheClientAgain) {
