@@ -32,9 +32,14 @@ class CInstanceChecker {
     // Gives up the guard (if held), so that a new upgrader can start.
     void ReleaseGuard();
 
+    // Why the last IsAnotherInstanceRunning could not make the guard (its
+    // file and the system's reason); empty when another upgrader holds it.
+    std::string failure() const;
+
   private:
     std::string name_;
-    std::mutex mutex_;
+    std::string failure_;
+    mutable std::mutex mutex_;
     platform::NamedObject guard_;
 };
 

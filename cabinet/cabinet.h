@@ -146,6 +146,24 @@ typedef struct CabDecryptRequest {
     uint16_t partOffset;
 } CabDecryptRequest;
 
+/* What the library asks of the file callbacks:
+ * - A cabinet is opened twice (flags CAB_O_BINARY, mode CAB_S_IREAD |
+ *   CAB_S_IWRITE): one handle reads the header, names and file table, the
+ *   other folder entries and data blocks.
+ * - Reads may ask for more than the file holds: a short count is an answer,
+ *   not a failure, where a name or a run of stored blocks is read. Stored
+ *   folders are read in runs of up to eight blocks, so one read may ask for
+ *   up to 264 KiB beyond the block the walk stands at.
+ * - Seeks use CAB_SEEK_SET with an absolute offset and CAB_SEEK_CUR: with
+ *   offset 0 to ask for the position, and with a negative offset to give back
+ *   the bytes of a run that the walk did not take.
+ * - The Quantum decoder may open a scratch file named "*" (flags
+ *   CAB_O_BINARY | CAB_O_CREAT | CAB_O_RDWR); answering -1 is always allowed.
+ *
+ * CAB_NOTIFY_FILE_DONE describes the file as CAB_NOTIFY_FILE_START offered
+ * it: for a file that continued into a following cabinet, its name and
+ * folderIndex are those of the entry in the cabinet where it began (0xFFFE,
+ * say), not of its continuation entry. */
 typedef void* (*CabAllocFn)(uint32_t size);
 typedef void (*CabFreeFn)(void* memory);
 typedef int (*CabOpenFn)(const char* path, int flags, int mode);

@@ -112,18 +112,20 @@ bool ResetDecoder(CabContext* context) {
 }
 
 bool SetDecoder(CabContext* context, uint16_t type) {
+    const int codec = Codec(type);
+    // Codec 15 is the reader's own "no decoder" marker: a folder that
+    // declares it has no way to be read, so it is refused like 4 to 14, also
+    // by a context that has no decoder yet.
+    if (codec != CAB_CODEC_NONE && !IsDecoderCodec(codec)) {
+        return Fail(context, CAB_ERROR_BAD_CODEC);
+    }
     if (type == context->codecType) return true;
     if (!DestroyDecoder(context)) return false;
     context->maxBlockSize = kMaxBlockSize;
-    const int codec = Codec(type);
     if (codec == CAB_CODEC_NONE) {
         context->compressedBufferSize = kMaxBlockSize;
-    } else if (IsDecoderCodec(codec)) {
-        if (Query(context, type) != CAB_DECODER_OK) return Fail(context, CAB_ERROR_DECODE);
-    } else {
-        // Codec 15 is the reader's own "no decoder" marker: a folder that
-        // declares it has no way to be read, so it is refused like 4 to 14.
-        return Fail(context, CAB_ERROR_BAD_CODEC);
+    } else if (Query(context, type) != CAB_DECODER_OK) {
+        return Fail(context, CAB_ERROR_DECODE);
     }
     context->compressedBuffer =
         static_cast<uint8_t*>(context->alloc(context->compressedBufferSize));

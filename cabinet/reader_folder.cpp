@@ -92,9 +92,16 @@ bool SeekFolder(CabContext* context, uint16_t folderIndex, bool continuation) {
 
 bool SelectFolder(CabContext* context, uint16_t folderIndex) {
     if (context->continuing) return true;
+    const uint16_t folderCount = HeaderView{context->header}.FolderCount();
     if (folderIndex == kContinuedToNext || folderIndex == kContinuedBoth) {
-        folderIndex = static_cast<uint16_t>(HeaderView{context->header}.FolderCount() - 1);
+        // The last folder; a cabinet without folders has none, and its
+        // count minus one would read as the "no folder" marker.
+        if (folderCount == 0) return Fail(context, CAB_ERROR_CORRUPT);
+        folderIndex = static_cast<uint16_t>(folderCount - 1);
     }
+    // A file may only name a folder the cabinet has, whatever was selected
+    // before.
+    if (folderIndex >= folderCount) return Fail(context, CAB_ERROR_CORRUPT);
     if (folderIndex == context->currentFolder) return true;
     if (!ResetDecoder(context)) return false;
     if (!SeekFolder(context, folderIndex, false)) return false;

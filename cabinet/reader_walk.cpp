@@ -115,10 +115,21 @@ bool IsToNext(uint16_t folderIndex) {
     return folderIndex == kContinuedToNext || folderIndex == kContinuedBoth;
 }
 
-bool Walk(CabContext* context, const char* cabinetName, const char* cabinetPath) {
-    if (!OpenCabinet(context, cabinetName, nullptr)) return false;
+// Forgets everything an earlier walk on this context left behind: a walk
+// starts with no folder selected and no block in the output buffer.
+void ResetWalk(CabContext* context) {
     context->continuing = 0;
     context->currentFolder = kNoFolder;
+    context->blockStart = 0;
+    context->blockSize = 0;
+    context->blocksRemaining = 0;
+    context->filesRemaining = 0;
+    context->skippedContinuations = 0;
+    context->outputHandle = -1;
+}
+
+bool Walk(CabContext* context, const char* cabinetName, const char* cabinetPath) {
+    if (!OpenCabinet(context, cabinetName, nullptr)) return false;
     CopyName(context->cabinetPath, cabinetPath);
     if (!Enumerate(context)) return false;
     for (;;) {
@@ -159,7 +170,7 @@ extern "C" int CabCopy(CabContext* context, const char* cabinetName, const char*
     context->userData = userData;
     context->notify = notify;
     context->decrypt = decrypt;
-    context->skippedContinuations = 0;
+    ResetWalk(context);
     if (cabinetName == nullptr || cabinetPath == nullptr ||
         !CopyName(context->cabinetPath, cabinetPath)) {
         Fail(context, CAB_ERROR_OPEN_FAILED);

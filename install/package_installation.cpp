@@ -19,10 +19,13 @@ bool RunPostInstallProgram(const std::string& program, const PostInstallWait& wa
     // Started in the upgrader's own current folder, like the upgrader's caller.
     const pid_t pid = platform::StartProcess(program);
     if (pid < 0) return false;
-    for (int poll = 0; poll < wait.polls; ++poll) {
-        if (platform::PollProcess(pid) != platform::ProcessStatus::Running) break;
-        std::this_thread::sleep_for(wait.pause);
+    bool running = true;
+    for (int poll = 0; poll < wait.polls && running; ++poll) {
+        running = platform::PollProcess(pid) == platform::ProcessStatus::Running;
+        if (running) std::this_thread::sleep_for(wait.pause);
     }
+    // Left running when the wait gives up, but not left unreaped.
+    if (running) platform::CollectWhenEnded(pid);
     std::this_thread::sleep_for(wait.pause);
     return true;
 }

@@ -27,6 +27,9 @@ class ReplacementFile {
     bool Commit(bool durable, std::string* error);
     // Drops the temporary file.
     void Discard();
+    // The temporary file's descriptor, -1 when there is none; it stays owned
+    // by this object.
+    int Descriptor() const { return fd_; }
 
   private:
     int fd_ = -1;

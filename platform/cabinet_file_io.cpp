@@ -81,13 +81,6 @@ void PreallocateFile(int handle, uint64_t size) {
     (void)::fallocate(handle, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
 }
 
-void ReleasePreallocation(const char* path) {
-    struct stat st;
-    if (path == nullptr || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return;
-    // Setting the size it already has drops the blocks reserved beyond it.
-    (void)::truncate(path, st.st_size);
-}
-
 int CabinetFileClose(int handle) { return ::close(handle) == 0 ? 0 : -1; }
 
 long CabinetFileSeek(int handle, long offset, int origin) {

@@ -39,9 +39,6 @@ long CabinetFileSeek(int handle, long offset, int origin);
 // file, so that the writes need not allocate as they go; the file's size is
 // unchanged. Best effort: a file system without the service is left alone.
 void PreallocateFile(int handle, uint64_t size);
-// Gives back the space reserved beyond what was written to the file at
-// `path`: for an output that was abandoned part way.
-void ReleasePreallocation(const char* path);
 
 // Translates the library's flag word and mode into open(2)'s.
 int TranslateCabinetOpenFlags(int flags);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace pelmo::platform {
 
@@ -51,18 +52,25 @@ NamedObject& NamedObject::operator=(NamedObject&& other) noexcept {
     return *this;
 }
 
-NamedObject::Status NamedObject::Create(const std::string& name) {
+NamedObject::Status NamedObject::Create(const std::string& name, std::string* failure) {
     Close();
     const std::string path = PathOf(name);
-    if (path.empty()) return FAILED;
+    if (path.empty()) {
+        if (failure != nullptr) *failure = "no private folder for " + name;
+        return FAILED;
+    }
+    const auto failed = [&](int error) {
+        if (failure != nullptr) *failure = path + ": " + std::strerror(error);
+        return FAILED;
+    };
     // The file itself stays in place for ever: removing it would let a second
     // creator lock a new file while the first still holds the old one.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return FAILED;
+    if (fd < 0) return failed(errno);
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);
-        return error == EWOULDBLOCK ? EXISTS : FAILED;
+        return error == EWOULDBLOCK ? EXISTS : failed(error);
     }
     fd_ = fd;
     return CREATED;

@@ -31,8 +31,9 @@ class NamedObject {
 
     // Takes the name if nobody holds it. Atomic across processes: of several
     // creators at the same moment exactly one gets CREATED. The hold is not
-    // inherited by child processes.
-    Status Create(const std::string& name);
+    // inherited by child processes. On FAILED, *failure (when given) names
+    // the object's file and the system's reason.
+    Status Create(const std::string& name, std::string* failure = nullptr);
     // Replaces the object's content (only while held).
     bool WriteContent(const void* data, size_t size);
     bool IsHeld() const { return fd_ >= 0; }

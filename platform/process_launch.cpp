@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <thread>
 
 extern char** environ;
 
@@ -46,6 +47,14 @@ ProcessStatus PollProcess(pid_t pid, int* exitCode) {
     if (rc != pid) return ProcessStatus::Unknown;
     if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return ProcessStatus::Ended;
+}
+
+void CollectWhenEnded(pid_t pid) {
+    if (pid <= 0) return;
+    std::thread([pid] {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
 }
 
 }  // namespace pelmo::platform

@@ -21,4 +21,9 @@ enum class ProcessStatus { Running, Ended, Unknown };
 // runs. A child that has ended is collected; later calls answer Unknown.
 ProcessStatus PollProcess(pid_t pid, int* exitCode = nullptr);
 
+// Stops watching a child started by StartProcess that may still run: it is
+// collected in the background whenever it ends. PollProcess must not be
+// called for it afterwards.
+void CollectWhenEnded(pid_t pid);
+
 }  // namespace pelmo::platform

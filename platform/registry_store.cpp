@@ -65,10 +65,45 @@ bool Exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool KeyExists(sqlite3* db, const std::string& key) {
+// The reason for the last failure on db: the system's for a failed file
+// operation, else the database's.
+std::string Reason(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xFF;
+    const int system = sqlite3_system_errno(db);
+    if (system != 0 && (code == SQLITE_CANTOPEN || code == SQLITE_IOERR || code == SQLITE_FULL ||
+                        code == SQLITE_READONLY || code == SQLITE_PERM)) {
+        return std::strerror(system);
+    }
+    return sqlite3_errmsg(db);
+}
+
+std::string NotAStore(sqlite3* db) { return "not a settings store (" + Reason(db) + ")"; }
+
+std::string FailureText(sqlite3* db) {
+    return sqlite3_errcode(db) == SQLITE_NOTADB ? NotAStore(db) : Reason(db);
+}
+
+bool KeyExists(sqlite3* db, const std::string& key, std::string* error) {
     Statement st(db, "SELECT 1 FROM registry_keys WHERE key = ?1");
-    if (!st.ok() || !st.BindText(1, key)) return false;
+    if (!st.ok()) {
+        // No store's table, or no database at all; anything else (a busy
+        // store, a failed read) is said as it is.
+        const int code = sqlite3_errcode(db);
+        *error = code == SQLITE_ERROR || code == SQLITE_NOTADB ? NotAStore(db) : Reason(db);
+        return false;
+    }
+    if (!st.BindText(1, key)) return false;
     return st.Step() == SQLITE_ROW;
+}
+
+// A database that holds tables, none of them the store's, belongs to someone
+// else.
+bool IsOtherDatabase(sqlite3* db) {
+    Statement st(db,
+                 "SELECT count(*), sum(name = 'registry_keys') FROM sqlite_master "
+                 "WHERE type = 'table'");
+    if (!st.ok() || st.Step() != SQLITE_ROW) return false;
+    return sqlite3_column_int(st.get(), 0) > 0 && sqlite3_column_int(st.get(), 1) == 0;
 }
 
 // Inserts the key and each of its parents.
@@ -86,9 +121,10 @@ bool CreateKeyPath(sqlite3* db, const std::string& key) {
     }
 }
 
-sqlite3* OpenDatabase(const std::string& path, int flags) {
+sqlite3* OpenDatabase(const std::string& path, int flags, std::string* error) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        *error = db != nullptr ? Reason(db) : "out of memory";
         sqlite3_close(db);
         return nullptr;
     }
@@ -139,10 +175,16 @@ void RegistryKey::Close() {
 
 bool RegistryKey::OpenForRead(const std::string& storePath, const std::string& key) {
     Close();
-    sqlite3* db = OpenDatabase(storePath, SQLITE_OPEN_READONLY);
+    error_.clear();
+    std::error_code missing;
+    if (!std::filesystem::exists(storePath, missing)) {
+        if (missing) error_ = missing.message();
+        return false;
+    }
+    sqlite3* db = OpenDatabase(storePath, SQLITE_OPEN_READONLY, &error_);
     if (db == nullptr) return false;
     const std::string normalized = NormalizeKey(key);
-    if (!KeyExists(db, normalized)) {
+    if (!KeyExists(db, normalized, &error_)) {
         sqlite3_close(db);
         return false;
     }
@@ -153,19 +195,31 @@ bool RegistryKey::OpenForRead(const std::string& storePath, const std::string& k
 
 bool RegistryKey::OpenForWrite(const std::string& storePath, const std::string& key) {
     Close();
+    error_.clear();
     const std::filesystem::path folder = std::filesystem::path(storePath).parent_path();
     if (!folder.empty()) {
         std::error_code ignored;
         std::filesystem::create_directories(folder, ignored);
     }
-    sqlite3* db = OpenDatabase(storePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    sqlite3* db = OpenDatabase(storePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &error_);
     if (db == nullptr) return false;
     const std::string normalized = NormalizeKey(key);
     // One immediate transaction, so that two writers creating the same file
     // and key at once simply take turns.
-    bool ok = Exec(db, "BEGIN IMMEDIATE") && Exec(db, SCHEMA) && CreateKeyPath(db, normalized) &&
-              Exec(db, "COMMIT");
+    if (!Exec(db, "BEGIN IMMEDIATE")) {
+        error_ = FailureText(db);
+        sqlite3_close(db);
+        return false;
+    }
+    if (IsOtherDatabase(db)) {
+        error_ = "not a settings store (it holds other tables)";
+        Exec(db, "ROLLBACK");
+        sqlite3_close(db);
+        return false;
+    }
+    const bool ok = Exec(db, SCHEMA) && CreateKeyPath(db, normalized) && Exec(db, "COMMIT");
     if (!ok) {
+        error_ = FailureText(db);
         Exec(db, "ROLLBACK");
         sqlite3_close(db);
         return false;
@@ -202,18 +256,21 @@ bool RegistryKey::QueryValue(const std::string& name, uint32_t* type, void* buff
 bool RegistryKey::SetValue(const std::string& name, uint32_t type, const void* data,
                            uint32_t size) {
     if (db_ == nullptr || !writable_ || (data == nullptr && size > 0)) return false;
+    error_.clear();
     Statement st(db_,
                  "INSERT INTO registry_values (key, name, type, data) VALUES (?1, ?2, ?3, ?4) "
                  "ON CONFLICT (key, name) DO UPDATE SET type = excluded.type, "
                  "data = excluded.data");
-    if (!st.ok() || !st.BindText(1, key_) || !st.BindText(2, name)) return false;
     static const uint8_t empty = 0;
-    if (sqlite3_bind_int64(st.get(), 3, type) != SQLITE_OK ||
+    if (!st.ok() || !st.BindText(1, key_) || !st.BindText(2, name) ||
+        sqlite3_bind_int64(st.get(), 3, type) != SQLITE_OK ||
         sqlite3_bind_blob(st.get(), 4, size > 0 ? data : &empty, static_cast<int>(size),
-                          SQLITE_TRANSIENT) != SQLITE_OK) {
+                          SQLITE_TRANSIENT) != SQLITE_OK ||
+        st.Step() != SQLITE_DONE) {
+        error_ = FailureText(db_);
         return false;
     }
-    return st.Step() == SQLITE_DONE;
+    return true;
 }
 
 bool RegistryKey::DeleteValue(const std::string& name) {

@@ -40,8 +40,13 @@ class RegistryKey {
     // it, does not exist; never creates the file.
     bool OpenForRead(const std::string& storePath, const std::string& key);
     // Opens the key for reading and writing, creating the file, the key and
-    // every missing parent key.
+    // every missing parent key. A file that is not a settings store (another
+    // database, or no database) is refused, not changed.
     bool OpenForWrite(const std::string& storePath, const std::string& key);
+    // Why the last open or SetValue failed: the system's reason, or that the
+    // file is not a settings store. Empty when the file or the key is simply
+    // absent.
+    const std::string& error() const { return error_; }
     bool IsOpen() const { return db_ != nullptr; }
     void Close();
 
@@ -62,6 +67,7 @@ class RegistryKey {
     sqlite3* db_ = nullptr;
     std::string key_;
     bool writable_ = false;
+    std::string error_;
 };
 
 }  // namespace pelmo::platform

@@ -8,6 +8,8 @@
 #include <set>
 #include <string_view>
 
+#include "settings/xml_well_formed.h"
+
 namespace pelmo {
 namespace {
 
@@ -35,16 +37,28 @@ std::string Lower(std::string text) {
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // A byte order mark, or the first characters "<?" in a 16- or 32-bit form:
-// the parser recognises these encodings itself.
-bool HasWideOrMarkedEncoding(std::string_view bytes) {
-    static constexpr std::string_view MARKS[] = {
-        std::string_view("\xEF\xBB\xBF", 3), std::string_view("\xFF\xFE", 2),
-        std::string_view("\xFE\xFF", 2),     std::string_view("\0\0\xFE\xFF", 4),
-        std::string_view("\0<\0?", 4),       std::string_view("<\0?\0", 4),
-        std::string_view("\0\0\0<", 4),      std::string_view("<\0\0\0", 4),
+// the encoding the document is read in, and the length of the mark.
+struct Mark {
+    std::string_view bytes;
+    const char* encoding;
+    std::size_t length;
+};
+const Mark* FindMark(std::string_view bytes) {
+    static const Mark MARKS[] = {
+        {std::string_view("\xEF\xBB\xBF", 3), "UTF-8", 3},
+        {std::string_view("\xFF\xFE\0\0", 4), "UTF-32LE", 4},
+        {std::string_view("\0\0\xFE\xFF", 4), "UTF-32BE", 4},
+        {std::string_view("\xFF\xFE", 2), "UTF-16LE", 2},
+        {std::string_view("\xFE\xFF", 2), "UTF-16BE", 2},
+        {std::string_view("\0<\0?", 4), "UTF-16BE", 0},
+        {std::string_view("<\0?\0", 4), "UTF-16LE", 0},
+        {std::string_view("\0\0\0<", 4), "UTF-32BE", 0},
+        {std::string_view("<\0\0\0", 4), "UTF-32LE", 0},
     };
-    return std::any_of(std::begin(MARKS), std::end(MARKS),
-                       [&](std::string_view mark) { return StartsWith(bytes, mark); });
+    for (const Mark& mark : MARKS) {
+        if (StartsWith(bytes, mark.bytes)) return &mark;
+    }
+    return nullptr;
 }
 
 // Converts bytes from the named encoding to UTF-8; false on an unknown
@@ -129,36 +143,53 @@ std::string DeclaredEncoding(std::string_view bytes) {
     return "";
 }
 
-bool LoadManifestDocument(std::string_view bytes, pugi::xml_document& document,
-                          std::string* reason) {
-    pugi::xml_parse_result parsed;
-    std::string converted;
-    if (HasWideOrMarkedEncoding(bytes)) {
-        parsed = document.load_buffer(bytes.data(), bytes.size(), PARSE_FLAGS, pugi::encoding_auto);
+namespace {
+
+// The document as UTF-8 text, without a byte order mark: `bytes` itself
+// when it is UTF-8 already, else converted into `converted`.
+bool ToUtf8(std::string_view bytes, std::string& converted, std::string_view& text,
+            std::string* reason) {
+    std::string encoding;
+    if (const Mark* mark = FindMark(bytes)) {
+        bytes.remove_prefix(mark->length);
+        encoding = mark->encoding;
     } else {
-        const std::string encoding = Lower(DeclaredEncoding(bytes));
-        if (encoding.empty() || encoding == "utf-8" || encoding == "utf8") {
-            parsed =
-                document.load_buffer(bytes.data(), bytes.size(), PARSE_FLAGS, pugi::encoding_utf8);
-        } else if (encoding.rfind("utf-16", 0) == 0 || encoding.rfind("utf-32", 0) == 0 ||
-                   encoding.rfind("ucs", 0) == 0) {
+        encoding = Lower(DeclaredEncoding(bytes));
+        if (encoding.rfind("utf-16", 0) == 0 || encoding.rfind("utf-32", 0) == 0 ||
+            encoding.rfind("ucs", 0) == 0) {
             SetReason(reason, "declares " + encoding + " but has no byte order mark");
             return false;
-        } else {
-            // GBK and GB2312 documents often hold characters of the larger
-            // code page: read all three as GB18030, which contains both.
-            const bool chinese = encoding == "gbk" || encoding == "gb2312" ||
-                                 encoding == "gb18030" || encoding == "cp936";
-            if (!ConvertToUtf8(bytes, chinese ? "GB18030" : encoding, converted, reason)) {
-                return false;
-            }
-            parsed = document.load_buffer(converted.data(), converted.size(), PARSE_FLAGS,
-                                          pugi::encoding_utf8);
+        }
+        // GBK and GB2312 documents often hold characters of the larger code
+        // page: read all three as GB18030, which contains both.
+        if (encoding == "gbk" || encoding == "gb2312" || encoding == "gb18030" ||
+            encoding == "cp936") {
+            encoding = "GB18030";
         }
     }
+    if (encoding.empty() || encoding == "UTF-8" || encoding == "utf-8" || encoding == "utf8") {
+        text = bytes;
+        return true;
+    }
+    if (!ConvertToUtf8(bytes, encoding, converted, reason)) return false;
+    text = converted;
+    return true;
+}
+
+}  // namespace
+
+bool LoadManifestDocument(std::string_view bytes, pugi::xml_document& document,
+                          std::string* reason) {
+    std::string converted;
+    std::string_view text;
+    if (!ToUtf8(bytes, converted, text, reason)) return false;
+    if (!IsXmlUtf8(text, reason) || !IsWellFormedXmlText(text, reason)) return false;
+    const pugi::xml_parse_result parsed =
+        document.load_buffer(text.data(), text.size(), PARSE_FLAGS, pugi::encoding_utf8);
     if (!parsed) {
         SetReason(reason, std::string("not well-formed XML: ") + parsed.description() +
-                              " at offset " + std::to_string(parsed.offset));
+                              " at line " +
+                              std::to_string(LineAt(text, static_cast<std::size_t>(parsed.offset))));
         return false;
     }
     if (HasDuplicateAttributes(document)) {

@@ -14,13 +14,13 @@ namespace pelmo {
 // is none.
 std::string DeclaredEncoding(std::string_view bytes);
 
-// Parses bytes into document. UTF-8 (with or without its byte order mark) and
-// UTF-16 or UTF-32 with a byte order mark are read as they are; a document in
-// another declared encoding (GBK, GB2312, GB18030, ...) is converted to UTF-8
-// first. The declaration, comments, processing instructions, the document type
-// declaration and CDATA sections become nodes; white space between elements
-// does not. False, with a reason, when the document cannot be read or is not
-// well-formed.
+// Parses bytes into document. UTF-8 (with or without its byte order mark),
+// UTF-16 or UTF-32 with a byte order mark, and a document in another declared
+// encoding (GBK, GB2312, GB18030, ...) are read; each is brought to UTF-8 and
+// held to the rules of well-formed XML before it is parsed. The declaration,
+// comments, processing instructions, the document type declaration and CDATA
+// sections become nodes; white space between elements does not. False, with a
+// reason, when the document cannot be read or is not well-formed.
 bool LoadManifestDocument(std::string_view bytes, pugi::xml_document& document,
                           std::string* reason);
 

@@ -8,7 +8,7 @@ namespace pelmo::tools {
 
 namespace {
 
-void PrintCabUsage() {
+void PrintCabUsage(std::FILE* to) {
     std::fputs(
         "usage: pelmo-tool cab list CABINET\n"
         "       pelmo-tool cab extract [-d DIR] CABINET\n"
@@ -16,14 +16,14 @@ void PrintCabUsage() {
         "       pelmo-tool cab create [--codec none|mszip|lzx:N|quantum:N] [--max-size BYTES]\n"
         "                             -o CABINET FILE|DIR...\n"
         "extract and test go on through the rest of the cabinet's set, found beside it.\n",
-        stderr);
+        to);
 }
 
 }  // namespace
 
 int RunCabCommand(const Args& args) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        PrintCabUsage();
+        PrintCabUsage(args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
     }
     const std::string& sub = args[0];
@@ -33,7 +33,7 @@ int RunCabCommand(const Args& args) {
     if (sub == "test") return cab_tool::RunExtract(rest, false);
     if (sub == "create") return cab_tool::RunCreate(rest);
     std::fprintf(stderr, "pelmo-tool cab: unknown subcommand '%s'\n", sub.c_str());
-    PrintCabUsage();
+    PrintCabUsage(stderr);
     return 2;
 }
 

@@ -1,17 +1,20 @@
 // pelmo-tool cab list|extract|test: walks cabinets through the library's
 // callbacks, the way the upgrader's own extractor does.
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <system_error>
 
 #include "cabinet/cabinet.h"
+#include "install/cabinet_extractor.h"
+#include "install/replacement_file.h"
 #include "platform/cabinet_file_io.h"
 #include "tools/cab_tool.h"
 
@@ -44,14 +47,27 @@ struct Session {
     Mode mode = Mode::kList;
     fs::path outputDirectory;
     WalkState walk;
-    std::string failure;  // why a callback stopped the walk
+    std::string failure;      // why a callback stopped the walk
+    std::string currentName;  // the file being extracted, as stored
     std::string currentPath;
-    bool writing = false;  // currentPath is open and not yet complete
+    // An extracted file is written beside its target and takes its place
+    // only once complete: a failed extraction leaves the target as it was,
+    // and a link standing at the target is replaced, never followed.
+    ReplacementFile output;
     int files = 0;
 };
 
+// The system's reason for the last failed write of an extracted file.
+int lastWriteError = 0;
+
 void* Alloc(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
 void Free(void* memory) { std::free(memory); }
+
+int Write(int handle, const void* buffer, uint32_t count) {
+    const int written = CabinetFileWrite(handle, buffer, count);
+    if (written != static_cast<int>(count)) lastWriteError = errno;
+    return written;
+}
 
 std::string AttributeText(uint16_t attributes) {
     std::string text = "-----";
@@ -70,86 +86,62 @@ void PrintEntry(const CabNotification* n, bool continued) {
                 n->text1, continued ? " (continued)" : "");
 }
 
-// Names from cabinets never leave the output folder: absolute names, ".."
-// components and empty names are refused. "\" separates subfolders.
-bool SafeRelativeName(const char* stored, std::string* out) {
-    std::string name = stored;
-    for (char& c : name) {
-        if (c == '\\') c = '/';
-    }
-    if (name.empty() || name[0] == '/') return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
-        start = end + 1;
-    }
-    if (name.back() == '/') return false;
-    *out = name;
-    return true;
-}
-
-bool DosTime(uint16_t date, uint16_t time, std::time_t* result) {
-    std::tm tm{};
-    tm.tm_year = 80 + (date >> 9);
-    tm.tm_mon = ((date >> 5) & 0xF) - 1;
-    tm.tm_mday = date & 0x1F;
-    tm.tm_hour = time >> 11;
-    tm.tm_min = (time >> 5) & 0x3F;
-    tm.tm_sec = (time & 0x1F) * 2;
-    tm.tm_isdst = -1;
-    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 ||
-        tm.tm_sec > 59) {
-        return false;
-    }
-    *result = std::mktime(&tm);
-    return *result != static_cast<std::time_t>(-1);
-}
-
-void ApplyDateAndAttributes(const std::string& path, const CabNotification* n) {
-    std::time_t when;
-    if (DosTime(n->date, n->time, &when)) {
+// Applies the stored date and time (the access time stays), the read-only
+// bit and the run-after-extract bit to a finished file before it takes its
+// target's place.
+void ApplyDateAndAttributes(int descriptor, const CabNotification* n) {
+    long long when = 0;
+    if (install::DosDateTimeToUnixTime(n->date, n->time, when)) {
         struct timespec times[2];
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_OMIT;
-        times[1].tv_sec = when;
+        times[1].tv_sec = static_cast<time_t>(when);
         times[1].tv_nsec = 0;
-        utimensat(AT_FDCWD, path.c_str(), times, 0);
+        futimens(descriptor, times);
     }
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return;
+    if (fstat(descriptor, &st) != 0) return;
     mode_t mode = st.st_mode & 07777;
     if (n->size == 1) mode |= (mode & 0444) >> 2;  // executable where readable
     if (n->attributes & CAB_ATTR_READONLY) mode &= ~static_cast<mode_t>(0222);
-    if (mode != (st.st_mode & 07777)) chmod(path.c_str(), mode);
+    if (mode != (st.st_mode & 07777)) fchmod(descriptor, mode);
 }
 
 int OpenOutput(Session* session, const char* storedName, uint32_t size) {
+    session->currentName = storedName;
     if (session->mode == Mode::kTest) {
         session->currentPath.clear();
         return CabinetFileOpen("/dev/null", kCabinetOpenWriteOnly, 0);
     }
-    std::string relative;
-    if (!SafeRelativeName(storedName, &relative)) {
-        session->failure = std::string("refusing to write '") + storedName +
-                           "': the name leaves the output folder";
+    const std::string relative = install::ExtractionPath("", storedName);
+    if (relative.empty() || relative.back() == '/') {
+        session->failure = "the name leaves the output folder";
         return -1;
     }
     const fs::path target = session->outputDirectory / relative;
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     session->currentPath = target.string();
-    const int handle =
-        CabinetFileOpen(session->currentPath.c_str(),
-                        kCabinetOpenWriteOnly | kCabinetOpenCreate | kCabinetOpenTruncate | 0x8000,
-                        kCabinetModeRead | kCabinetModeWrite);
+    // A folder at the target is left alone: the file cannot take its place.
+    struct stat st;
+    if (lstat(session->currentPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        session->failure = "cannot create " + session->currentPath + ": " + std::strerror(EISDIR);
+        return -1;
+    }
+    std::string reason;
+    if (!session->output.Create(session->currentPath, 0666, &reason)) {
+        session->failure = "cannot create " + reason;
+        return -1;
+    }
+    // The library closes its handle when the walk fails; the temporary file
+    // stays open here until it is committed or discarded.
+    const int handle = dup(session->output.Descriptor());
     if (handle == -1) {
-        session->failure = "cannot create '" + session->currentPath + "'";
+        session->failure = "cannot create " + session->currentPath + ": " + std::strerror(errno);
+        session->output.Discard();
         return -1;
     }
     PreallocateFile(handle, size);
-    session->writing = true;
     return handle;
 }
 
@@ -187,13 +179,20 @@ int Notify(int kind, CabNotification* n) {
             return handle == 0 ? -1 : handle;
         }
         case CAB_NOTIFY_FILE_DONE: {
-            session->writing = false;
-            const bool closed = CabinetFileClose(n->fileHandle) == 0;
-            if (!closed) {
-                session->failure = "cannot write '" + session->currentPath + "'";
+            if (CabinetFileClose(n->fileHandle) != 0) {
+                session->failure = "cannot write " + session->currentPath + ": " +
+                                   std::strerror(errno);
                 return 0;
             }
-            if (session->mode == Mode::kExtract) ApplyDateAndAttributes(session->currentPath, n);
+            if (session->mode == Mode::kExtract) {
+                ApplyDateAndAttributes(session->output.Descriptor(), n);
+                std::string reason;
+                if (!session->output.Commit(false, &reason)) {
+                    session->failure = "cannot write " + reason;
+                    return 0;
+                }
+            }
+            session->currentName.clear();
             session->files += 1;
             return 1;
         }
@@ -214,6 +213,12 @@ int Notify(int kind, CabNotification* n) {
 int Report(const std::string& cabinet, const CabErrorRecord& error, const Session& session) {
     std::string reason =
         session.failure.empty() ? std::string(ErrorText(error.code)) : session.failure;
+    if (session.failure.empty() && error.code == CAB_ERROR_OUTPUT && lastWriteError != 0) {
+        reason += std::string(": ") + std::strerror(lastWriteError);
+    }
+    if (!session.currentName.empty()) {
+        reason = "while extracting '" + session.currentName + "': " + reason;
+    }
     std::fprintf(stderr, "pelmo-tool cab: %s: %s (%s)\n", cabinet.c_str(), reason.c_str(),
                  ErrorName(error.code));
     return 1;
@@ -224,7 +229,7 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
     std::string name;
     SplitCabinetPath(cabinet, &path, &name);
     CabErrorRecord error{};
-    CabContext* context = CabCreate(Alloc, Free, CabinetFileOpen, CabinetFileRead, CabinetFileWrite,
+    CabContext* context = CabCreate(Alloc, Free, CabinetFileOpen, CabinetFileRead, Write,
                                     CabinetFileClose, CabinetFileSeek, 0, &error);
     if (context == nullptr) return Report(cabinet, error, session);
     std::set<std::string> visited;
@@ -233,8 +238,7 @@ int Walk(const std::string& cabinet, Session& session, bool wholeSet) {
         visited.insert(name);
         session.walk = WalkState{};
         if (!CabCopy(context, name.c_str(), path.c_str(), 0, Notify, nullptr, &session)) {
-            if (session.writing) ReleasePreallocation(session.currentPath.c_str());
-            session.writing = false;
+            session.output.Discard();
             status = Report(path + name, error, session);
             break;
         }

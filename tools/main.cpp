@@ -8,34 +8,46 @@
 
 namespace {
 
-void PrintUsage() {
+void PrintUsage(std::FILE* out) {
     std::fputs(
         "usage: pelmo-tool COMMAND [ARGS...]\n"
         "  reg       read and write the settings store\n"
         "  cab       list, extract, test and create cabinets\n"
         "  pak       list, unpack and pack compound files\n"
         "  manifest  show what a client at a given version would download\n"
-        "  publish   build a release: packages plus manifest\n"
-        "Run 'pelmo-tool COMMAND --help' for a command's arguments.\n",
-        stderr);
+        "  help [COMMAND]  this text, or a command's arguments\n"
+        "  --version       the version\n",
+        out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace pelmo::tools;
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        PrintUsage();
-        return argc < 2 ? 2 : 0;
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
     }
-    const std::string command = argv[1];
-    const Args args(argv + 2, argv + argc);
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::puts("pelmo-tool " PELMO_VERSION);
+        return 0;
+    }
+    std::string command = argv[1];
+    Args args(argv + 2, argv + argc);
+    if (command == "help" && !args.empty()) {
+        // help COMMAND: the command's own usage.
+        command = args[0];
+        args = {"--help"};
+    } else if (command == "help" || command == "--help" || command == "-h") {
+        PrintUsage(stdout);
+        return 0;
+    }
     if (command == "reg") return RunRegCommand(args);
     if (command == "cab") return RunCabCommand(args);
     if (command == "pak") return RunPakCommand(args);
     if (command == "manifest") return RunSiblingProgram("pelmo-tool-manifest", args);
     if (command == "publish") return RunPublishCommand(args);
     std::fprintf(stderr, "pelmo-tool: unknown command '%s'\n", command.c_str());
-    PrintUsage();
+    PrintUsage(stderr);
     return 2;
 }

@@ -74,10 +74,15 @@ bool ParseDword(const std::string& text, uint32_t* value) {
     return true;
 }
 
+// False when the value is absent; a store that cannot be read says why in
+// *error.
 bool FindValue(const std::string& store, const std::string& key, const std::string& name,
-               RegistryEntry* entry) {
+               RegistryEntry* entry, std::string* error) {
     RegistryKey handle;
-    if (!handle.OpenForRead(store, key)) return false;
+    if (!handle.OpenForRead(store, key)) {
+        if (!handle.error().empty()) *error = store + ": " + handle.error();
+        return false;
+    }
     uint32_t size = 0;
     if (!handle.QueryValue(name, &entry->type, nullptr, &size)) return false;
     entry->data.resize(size);
@@ -86,7 +91,10 @@ bool FindValue(const std::string& store, const std::string& key, const std::stri
 
 int Get(const std::string& store, const std::string& key, const std::string& name) {
     RegistryEntry entry;
-    if (!FindValue(store, key, name, &entry)) return Fail(name + ": no such value", 1);
+    std::string error;
+    if (!FindValue(store, key, name, &entry, &error)) {
+        return Fail(error.empty() ? name + ": no such value" : error, 1);
+    }
     std::printf("%s\n", FormatValue(entry.type, entry.data).c_str());
     return 0;
 }
@@ -111,14 +119,17 @@ int Set(const std::string& store, const std::string& key, const std::string& nam
     RegistryKey handle;
     if (!handle.OpenForWrite(store, key) ||
         !handle.SetValue(name, regType, data.data(), static_cast<uint32_t>(data.size()))) {
-        return Fail("cannot write " + store, 1);
+        return Fail("cannot write " + store + ": " + handle.error(), 1);
     }
     return 0;
 }
 
 int Delete(const std::string& store, const std::string& key, const std::string& name) {
     RegistryEntry entry;
-    if (!FindValue(store, key, name, &entry)) return Fail(name + ": no such value", 1);
+    std::string error;
+    if (!FindValue(store, key, name, &entry, &error)) {
+        return Fail(error.empty() ? name + ": no such value" : error, 1);
+    }
     RegistryKey handle;
     if (!handle.OpenForWrite(store, key) || !handle.DeleteValue(name)) {
         return Fail("cannot delete " + name, 1);
@@ -128,7 +139,10 @@ int Delete(const std::string& store, const std::string& key, const std::string& 
 
 int List(const std::string& store, const std::string& key) {
     RegistryKey handle;
-    if (!handle.OpenForRead(store, key)) return 0;  // no key: no values
+    if (!handle.OpenForRead(store, key)) {
+        if (!handle.error().empty()) return Fail(store + ": " + handle.error(), 1);
+        return 0;  // no key: no values
+    }
     std::vector<RegistryEntry> entries;
     if (!handle.ListValues(&entries)) return Fail("cannot read " + store, 1);
     for (const RegistryEntry& entry : entries) {

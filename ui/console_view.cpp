@@ -40,6 +40,12 @@ void ConsoleView::InstallCancelSignals() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+void ConsoleView::SurviveClosedOutput() {
+    // Write errors are not looked at anywhere in this view; without SIGPIPE
+    // a write to a closed pipe is one of them.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 int ConsoleView::RunModal(UpgradeDialog& dialog) {
     cancelSignalled.store(0);
     dialog.OnInitDialog();

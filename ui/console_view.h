@@ -35,6 +35,9 @@ class ConsoleView final : public DialogView {
     static void RequestCancel();
     // SIGINT, SIGTERM and SIGHUP request the close path.
     static void InstallCancelSignals();
+    // A reader that went away (a closed pipe) must not end the program: its
+    // output is dropped, and the run and its close path go on.
+    static void SurviveClosedOutput();
 
     void PostToWindow(WindowEvent event) override;
     void SetEventHandler(WindowEventHandler* handler) override;

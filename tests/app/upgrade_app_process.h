@@ -24,11 +24,15 @@ inline std::string ToolPath() { return std::string(PELMO_BINARY_DIR) + "/tools/p
 
 using pelmo::testing::ReadWholeFile;
 
-// A child process whose standard output and error go to outputPath.
+// A child process whose standard output and error go to outputPath; with
+// standardOutput (a descriptor, or CLOSED_OUTPUT for none) only its error
+// does.
+inline constexpr int CLOSED_OUTPUT = -2;
+
 class ProgramRun {
   public:
     ProgramRun(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-               const std::string& outputPath)
+               const std::string& outputPath, int standardOutput = -1)
         : outputPath_(outputPath) {
         std::vector<std::string> environment;
         for (char** e = environ; *e != nullptr; ++e) {
@@ -51,7 +55,11 @@ class ProgramRun {
         pid_ = fork();
         if (pid_ == 0) {
             dup2(in, 0);
-            dup2(out, 1);
+            if (standardOutput == CLOSED_OUTPUT) {
+                close(1);
+            } else {
+                dup2(standardOutput >= 0 ? standardOutput : out, 1);
+            }
             dup2(out, 2);
             execve(args[0], args.data(), envp.data());
             _exit(127);

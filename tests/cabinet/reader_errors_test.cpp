@@ -160,6 +160,14 @@ TEST_F(ReaderErrors, BadCodecOnlyWhenAFileOfThatFolderIsWritten) {
     Recorder unset;
     EXPECT_EQ(CopyPatched(bytes, unset), 0);
     EXPECT_EQ(error_.code, CAB_ERROR_BAD_CODEC);
+    // Also when it is the first folder a context selects.
+    Recorder onlyB;
+    onlyB.answer = [&](int kind, CabNotification* n) {
+        if (kind == CAB_NOTIFY_FILE_START && std::string(n->text1) == "a") return 0;
+        return DefaultAnswer(onlyB, kind, n);
+    };
+    EXPECT_EQ(CopyPatched(bytes, onlyB), 0);
+    EXPECT_EQ(error_.code, CAB_ERROR_BAD_CODEC);
 }
 
 TEST_F(ReaderErrors, LzxFolderWithAnImpossibleWindowFailsToDecode) {
@@ -270,6 +278,31 @@ TEST_F(ReaderErrors, ReusedContextRejectsOtherFolderOrBlockReserves) {
     EXPECT_EQ(CopyWith(context, header, fifth), 0);
     EXPECT_EQ(error_.code, CAB_ERROR_RESERVE_MISMATCH);
     CabDestroy(context);
+}
+
+// A cabinet without folders whose file names "the last folder": the walk
+// must not serve it from what an earlier walk left in the context.
+TEST_F(ReaderErrors, FileOfACabinetWithoutFoldersIsCorruptAfterAnotherWalk) {
+    auto bytes = OneFile(1000);
+    const auto good = bytes;
+    auto empty = bytes;
+    PutLe16ForTest(empty, 26, 0);  // no folders
+    const size_t entry = ReadLe32ForTest(bytes, 16);
+    CabContext* context = NewContext();
+    for (const uint16_t folder : {0xFFFE, 0}) {
+        Recorder first;
+        WriteAll(path_, good);
+        EXPECT_EQ(CopyWith(context, path_, first), 1);
+        PutLe16ForTest(empty, entry + 8, folder);
+        WriteAll(path_, empty);
+        Recorder second;
+        error_ = {};
+        EXPECT_EQ(CopyWith(context, path_, second), 0) << folder;
+        EXPECT_EQ(error_.code, CAB_ERROR_CORRUPT);
+        EXPECT_TRUE(ReadAll(dir_ / "out/a").empty());
+    }
+    CabDestroy(context);
+    EXPECT_EQ(g_faults.liveAllocations, 0);
 }
 
 // 0xFFFF is a header reserve size like any other, not "not yet known".

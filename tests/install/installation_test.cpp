@@ -13,6 +13,7 @@
 #include "platform/compound_file_format.h"
 #include "platform/compound_file_writer.h"
 #include "tests/platform/compound_test_support.h"
+#include "tests/support/wait_until.h"
 
 namespace pelmo {
 namespace {
@@ -20,6 +21,7 @@ namespace {
 using platform::CompoundFileWriter;
 using test::ReadFile;
 using test::TempFolder;
+using testing::WaitUntil;
 using test::WriteFile;
 namespace fs = std::filesystem;
 
@@ -222,6 +224,8 @@ TEST_F(Installation, PostInstallProgramThatNeverEndsIsLeftRunning) {
     const pid_t pid = std::stoi(ReadFile(temp_ / "pid.txt"));
     EXPECT_EQ(::kill(pid, 0), 0) << "still running";
     ::kill(pid, SIGKILL);
+    // Collected once it ends, not left behind as a zombie.
+    EXPECT_TRUE(WaitUntil([pid] { return ::kill(pid, 0) != 0; }, std::chrono::seconds(5)));
 }
 
 TEST_F(Installation, PostInstallProgramThatCannotStartFailsTheStep) {

@@ -306,6 +306,44 @@ TEST(ManifestFetch, MissingAddressOrResourceFails) {
     EXPECT_EQ(FetchManifest(state, settings, {}, &reason), 0);
 }
 
+// Documents the parser would let through; each reason names the rule broken.
+TEST(ManifestWellFormed, DocumentsThatAreNotXmlAreRefusedWithTheRule) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"  " + WorkedExample(), "does not open the document"},
+        {WorkedExample("<notes/>", "<?XML version=\"1.0\"?>\n"), "in lower case"},
+        {WorkedExample("<notes/>", "<?xml encoding=\"UTF-8\"?>\n"), "has no version"},
+        {WorkedExample("<notes/>", "<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\"?>"),
+         "'encoding' is not allowed there"},
+        {WorkedExample("<notes/>", "<?xml version=\"2.0\"?>"), "not a valid version"},
+        {Manifest("", "http://h/a<b"), "'<' inside an attribute value at line 2"},
+        {Manifest("", "http://h/\xC3\x28"), "not valid UTF-8 at line 2"},
+        {Manifest("", "http://h/\x01"), "a character XML does not allow"},
+        {Manifest("", "http://h/&nosuch;"), "the entity '&nosuch;' is not defined"},
+        {Manifest("", "http://h/?a&b"), "'&' that does not begin a reference"},
+        {Manifest("", "&#0;"), "a character reference to a character XML does not allow"},
+        {Manifest("<notes>a]]>b</notes>"), "']]>' in text"},
+        {Manifest("<!-- a -- b -->"), "'--' inside a comment"},
+        {"<!DOCTYPE versions [<!ENTITY e \"http://h/\">]>\n<versions SrcPath=\"&e;\"/>",
+         "declares entities"},
+        {Manifest("<version ID=\"2004\">\n"), "at line 3"},
+    };
+    for (const auto& [text, rule] : cases) {
+        ManifestState state;
+        std::string reason;
+        EXPECT_EQ(ReadManifest(text, 2003, state, &reason), 0) << text;
+        EXPECT_NE(reason.find(rule), std::string::npos) << text << "\n" << reason;
+    }
+    // References to the predefined entities and to characters are read.
+    ManifestState state;
+    std::string reason;
+    ASSERT_EQ(ReadManifest("<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\n"
+                           "<versions SrcPath='http://h/?a=1&amp;b=&#x32;&#51;&gt;'/>",
+                           2003, state, &reason),
+              1)
+        << reason;
+    EXPECT_EQ(state.packageBaseUrl, "http://h/?a=1&b=23>");
+}
+
 TEST(ManifestNumbers, ReadDecimal) {
     EXPECT_EQ(ReadDecimal("2005"), 2005);
     EXPECT_EQ(ReadDecimal(" \t\n2005x"), 2005);

@@ -180,22 +180,70 @@ TEST_F(CabTool, BrokenCabinetsFailWithTheLibraryErrorName) {
     EXPECT_NE(text.err.find("CAB_ERROR_NOT_CABINET"), std::string::npos) << text.err;
 }
 
-// Output files get their whole size reserved up front; a file abandoned part
-// way must not keep the space of the bytes that never came.
-TEST_F(CabTool, AnAbandonedOutputKeepsNoSpaceBeyondWhatWasWritten) {
-    WriteWholeFile(dir_ / "big", Bytes(24 << 20, 3));
+// A failed extraction leaves what stood at the target as it was, whole, and
+// no trace of the file it abandoned; a link at a target is replaced, never
+// followed.
+TEST_F(CabTool, FailedExtractionKeepsTheOutputFolderAndLinksAreReplaced) {
+    WriteWholeFile(dir_ / "big", Bytes(3 << 20, 3));
     const std::string cab = (dir_ / "big.cab").string();
     ASSERT_EQ(Tool("create -o " + cab + " " + (dir_ / "big").string()).status, 0);
     std::string bytes = ReadWholeFile(cab);
-    bytes.resize(2 << 20);  // the data stops after about 2 MB
-    WriteWholeFile(cab, bytes);
+    bytes.resize(1 << 20);  // the data stops after about 1 MB
+    WriteWholeFile(dir_ / "cut.cab", bytes);
+    WriteWholeFile(dir_ / "out/big", "the good old content");
+    const ToolRun run = Tool("extract -d " + (dir_ / "out").string() + " " + (dir_ / "cut.cab").string());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("while extracting 'big': the cabinet is corrupt (CAB_ERROR_CORRUPT)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadWholeFile(dir_ / "out/big"), "the good old content");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), fs::directory_iterator()), 1);
+
+    WriteWholeFile(dir_ / "victim", "not to be touched");
+    fs::create_directories(dir_ / "linked");
+    fs::create_symlink(dir_ / "victim", dir_ / "linked/big");
+    ASSERT_EQ(Tool("extract -d " + (dir_ / "linked").string() + " " + cab).status, 0);
+    EXPECT_EQ(ReadWholeFile(dir_ / "victim"), "not to be touched");
+    EXPECT_FALSE(fs::is_symlink(dir_ / "linked/big"));
+    EXPECT_EQ(ReadWholeFile(dir_ / "linked/big"), Bytes(3 << 20, 3));
+}
+
+TEST_F(CabTool, SystemErrorsNameTheFileAndTheReason) {
+    MakeTree(dir_ / "src");
+    const std::string cab = (dir_ / "x.cab").string();
+    ASSERT_EQ(Tool("create -o " + cab + " " + (dir_ / "src").string()).status, 0);
+    WriteWholeFile(dir_ / "out/sub", "a file where a folder should be");
     const ToolRun run = Tool("extract -d " + (dir_ / "out").string() + " " + cab);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("CAB_ERROR_CORRUPT"), std::string::npos) << run.err;
-    struct stat st {};
-    ASSERT_EQ(stat((dir_ / "out/big").c_str(), &st), 0);
-    EXPECT_LE(st.st_size, 2 << 20);
-    EXPECT_LE(static_cast<long long>(st.st_blocks) * 512, (2 << 20) + (1 << 20));
+    EXPECT_NE(run.err.find("while extracting 'sub\\b.txt': cannot create " +
+                           (dir_ / "out/sub/b.txt").string() + ": Not a directory"),
+              std::string::npos)
+        << run.err;
+    // A folder standing at a target is not replaced.
+    fs::remove_all(dir_ / "out");
+    fs::create_directories(dir_ / "out/a.bin/keep");
+    EXPECT_EQ(Tool("extract -d " + (dir_ / "out").string() + " " + cab).status, 1);
+    EXPECT_TRUE(fs::exists(dir_ / "out/a.bin/keep"));
+}
+
+// A stored date that is no date (30 February) leaves the file's time alone
+// instead of turning into a day of March.
+TEST_F(CabTool, ImpossibleDatesAreNotApplied) {
+    cab::CabinetWriterOptions options;
+    options.directory = dir_.string();
+    options.cabinetName = [](int) { return std::string("dates.cab"); };
+    cab::CabinetWriter writer(options);
+    ASSERT_TRUE(writer.StartFolder([] { return cab::MakeStoredEncoder(); }));
+    cab::CabinetFileInfo info;
+    info.name = "feb30";
+    info.date = static_cast<uint16_t>(((2005 - 1980) << 9) | (2 << 5) | 30);
+    ASSERT_TRUE(writer.AddFile(info, reinterpret_cast<const uint8_t*>("x"), 1));
+    ASSERT_TRUE(writer.Finish());
+    const auto before = fs::file_time_type::clock::now() - std::chrono::minutes(1);
+    ASSERT_EQ(Tool("extract -d " + (dir_ / "out").string() + " " + (dir_ / "dates.cab").string())
+                  .status,
+              0);
+    EXPECT_GT(fs::last_write_time(dir_ / "out/feb30"), before);
 }
 
 TEST_F(CabTool, CreateChecksItsArguments) {

@@ -21,7 +21,8 @@ struct Result {
     std::string out;
 };
 
-Result RunTool(std::vector<std::string> args) {
+// The program's output, and with withErrors its error output too.
+Result RunTool(std::vector<std::string> args, bool withErrors = false) {
     args.insert(args.begin(), {PELMO_BINARY_DIR "/tools/pelmo-tool", "reg"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -32,7 +33,11 @@ Result RunTool(std::vector<std::string> args) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (withErrors) {
+        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
     pid_t pid;
     Result result;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -100,6 +105,26 @@ TEST_F(RegCommandTest, ListDeleteAndOtherKeys) {
     EXPECT_EQ(RunTool({"delete", "VERSION"}).status, 1);
     EXPECT_EQ(RunTool({"get", "VERSION"}).status, 1);
     EXPECT_EQ(RunTool({"--key", "SOFTWARE\\Other", "get", "VERSION"}).out, "7\n");
+}
+
+// A file that is not a settings store is named as such, never read as an
+// empty store nor written into; a store that cannot be written says why.
+TEST_F(RegCommandTest, FilesThatAreNotStoresAndFailedWritesSayWhy) {
+    const std::string text = folder_ + "/notes.txt";
+    std::FILE* file = std::fopen(text.c_str(), "w");
+    std::fputs("not a database at all, just some words of text\n", file);
+    std::fclose(file);
+    setenv("PELMO_REGISTRY", text.c_str(), 1);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"get", "VERSION"}, {"list"}, {"set", "VERSION", "dword", "1"}}) {
+        const Result run = RunTool(args, true);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find(text + ": not a settings store"), std::string::npos) << run.out;
+    }
+    setenv("PELMO_REGISTRY", (text + "/registry.db").c_str(), 1);
+    const Result blocked = RunTool({"set", "VERSION", "dword", "1"}, true);
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_NE(blocked.out.find("registry.db: Not a directory"), std::string::npos) << blocked.out;
 }
 
 TEST_F(RegCommandTest, UsageErrors) {

@@ -1,0 +1,49 @@
+// What every program of the companion answers before it does any work:
+// its version, and help that lists only what is built.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Answer {
+    int status = -1;
+    std::string out;
+};
+
+Answer Ask(const std::string& program, const std::string& arguments) {
+    const std::string command =
+        std::string(PELMO_BINARY_DIR) + "/tools/" + program + " " + arguments + " 2>/dev/null";
+    Answer answer;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return answer;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) answer.out.append(buffer, n);
+    const int status = pclose(pipe);
+    answer.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return answer;
+}
+
+TEST(FrontDoor, VersionAndHelpForEveryProgram) {
+    for (const std::string program : {"pelmo-tool", "pelmo-tool-manifest"}) {
+        const Answer version = Ask(program, "--version");
+        EXPECT_EQ(version.status, 0) << program;
+        EXPECT_EQ(version.out, program + " " + PELMO_VERSION + "\n");
+        const Answer help = Ask(program, "help");
+        EXPECT_EQ(help.status, 0) << program;
+        EXPECT_EQ(help.out.rfind("usage: pelmo-tool", 0), 0u) << help.out;
+    }
+    const Answer help = Ask("pelmo-tool", "help");
+    for (const std::string command : {"reg", "cab", "pak", "manifest"}) {
+        EXPECT_NE(help.out.find("  " + command + " "), std::string::npos) << command;
+        const Answer own = Ask("pelmo-tool", "help " + command);
+        EXPECT_EQ(own.status, 0) << command;
+        EXPECT_NE(own.out.find("usage: pelmo-tool " + command), std::string::npos) << own.out;
+    }
+    EXPECT_EQ(help.out.find("publish"), std::string::npos) << "not built";
+}
+
+}  // namespace
