@@ -1,6 +1,8 @@
 // The work folder: where packages are downloaded and unpacked, and where the
-// installation step finds them. "<temporary folder>/PELMO_UPGRADE/". Nothing in
-// it is ever deleted; a later run overwrites files of the same name.
+// installation step finds them and keeps its journal. Each user has their own:
+// "$TMPDIR/PELMO_UPGRADE/" when TMPDIR is set, else
+// "${XDG_CACHE_HOME:-$HOME/.cache}/pelmo/PELMO_UPGRADE/". The installation
+// removes each version's packages once the version is recorded.
 #pragma once
 
 #include <string>

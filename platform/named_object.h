@@ -39,7 +39,8 @@ class NamedObject {
     // Gives the name up; the object ceases to exist unless held elsewhere.
     void Close();
 
-    // True while any process holds the name. Only tests: never creates the
+    // True while any process holds the name, with a shared or an exclusive
+    // lock. Only tests (by an exclusive attempt given back at once): never creates the
     // object's file and never disturbs its holder.
     static bool Exists(const std::string& name);
 

@@ -148,7 +148,7 @@ TEST_F(Installation, NamesThatWouldLeaveTheFolderAreSkipped) {
     EXPECT_EQ(ReadFile(client() + "/ok.txt"), "fine");
 }
 
-TEST_F(Installation, AStreamThatCannotBeReadLeavesTheOldFile) {
+TEST_F(Installation, AStreamThatCannotBeReadLeavesTheClientUntouched) {
     CompoundFileWriter writer;
     ASSERT_TRUE(writer.AddStream({"app.dat"}, test::PatternBytes(20000, 3)));
     ASSERT_TRUE(writer.AddStream({"b.txt"}, "next"));
@@ -164,9 +164,13 @@ TEST_F(Installation, AStreamThatCannotBeReadLeavesTheOldFile) {
     WriteFile(pak, bytes);
     WriteFile(client() + "/app.dat", "old content");
 
-    EXPECT_EQ(InstallPackages(run_), 1);
-    EXPECT_EQ(ReadFile(client() + "/app.dat"), "old content");
-    EXPECT_EQ(ReadFile(client() + "/b.txt"), "next");
+    const auto before = test::SnapshotFolder(client());
+    std::string reason;
+    EXPECT_EQ(InstallPackages(run_, &reason), 0);
+    EXPECT_NE(reason.find("app.dat"), std::string::npos) << reason;
+    EXPECT_EQ(test::SnapshotFolder(client()), before);
+    EXPECT_TRUE(recorded_.empty());
+    EXPECT_FALSE(fs::exists(work() + "/install.journal"));
 }
 
 TEST_F(Installation, SecondContentMissingKeepsTheFirstInstalledAndRecorded) {
