@@ -89,8 +89,11 @@ UpgradeSteps DefaultUpgradeSteps() {
         return result;
     };
     // Step 5: client launch (install/): gives up the guard, starts the client.
-    steps.launchClient = [](UpgradeEngine&) {
-        return LaunchClient(ClientSettings::ReadClientFolder(), ReleaseGuardCallback());
+    steps.launchClient = [](UpgradeEngine& engine) {
+        const std::string folder = ClientSettings::ReadClientFolder();
+        const int result = LaunchClient(folder, ReleaseGuardCallback());
+        if (!result) engine.SetFailureReason("cannot start " + folder + "/" + CLIENT_PROGRAM);
+        return result;
     };
     steps.writeLog = [](const std::string& text) { AppendUpgradeLog(UpgradeLogPath(), text); };
     return steps;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "install/create_directory_path.h"
 
@@ -36,6 +37,18 @@ std::string WorkFolderPath() {
     }
     if (base.empty() || base.back() != '/') base += '/';
     return base + "PELMO_UPGRADE/";
+}
+
+void RemovePartialDownloads(const std::string& folder) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.find(".cab.part") != std::string::npos) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
 }
 
 bool PrepareWorkFolder(const std::string& folder, std::string* reason) {

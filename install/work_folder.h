@@ -19,4 +19,8 @@ std::string WorkFolderPath();
 // folder cannot be used.
 bool PrepareWorkFolder(const std::string& folder, std::string* reason = nullptr);
 
+// Removes the partial downloads ("N.cab.part...") an interrupted run left in
+// folder. Only one upgrader runs at a time, so none is in use.
+void RemovePartialDownloads(const std::string& folder);
+
 }  // namespace pelmo

@@ -40,8 +40,8 @@ class NamedObject {
     void Close();
 
     // True while any process holds the name, with a shared or an exclusive
-    // lock. Only tests (by an exclusive attempt given back at once): never creates the
-    // object's file and never disturbs its holder.
+    // lock. Only looks: never creates the object's file and keeps no lock (an
+    // exclusive attempt is given back at once), so its holder is undisturbed.
     static bool Exists(const std::string& name);
 
   private:

@@ -157,8 +157,10 @@ TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlashAndOnlyWholePackagesAreReu
     StartServer();
     base_ = server_->Url("/pkgs/");
     ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
-    // Cut short by an interrupted run: fetched again.
+    // Cut short by an interrupted run: fetched again; a killed run's partial
+    // download goes.
     std::filesystem::resize_file(Work("2004.cab"), 7);
+    testing::WriteWholeFile(Work("2004.cab.partAbCdEf"), "partial");
     testing::WriteWholeFile(Work("2004.pak"), "stale content");
     base_ = server_->Url("/pkgs");
     ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
@@ -167,6 +169,7 @@ TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlashAndOnlyWholePackagesAreReu
     EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2004.cab"}));
     EXPECT_EQ(unpacked_.size(), 3u);
     EXPECT_FALSE(std::filesystem::exists(Work("2004.pak"))) << "removed before each unpack";
+    EXPECT_FALSE(std::filesystem::exists(Work("2004.cab.partAbCdEf")));
     EXPECT_EQ(PackageAddress("", 1), "/1.cab");
     EXPECT_EQ(PackageAddress("a//", 1), "a//1.cab");
 }
