@@ -42,7 +42,6 @@ int UpgradeEngine::IsClientRunning() { return RunStep(steps_.isClientRunning, *t
 int UpgradeEngine::InstallPackages() { return RunStep(steps_.installPackages, *this); }
 int UpgradeEngine::LaunchClient() { return RunStep(steps_.launchClient, *this); }
 
-
 void UpgradeEngine::SetFailureReason(std::string reason) {
     std::lock_guard lock(reasonMutex_);
     failureReason_ = std::move(reason);

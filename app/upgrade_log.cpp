@@ -34,7 +34,9 @@ std::string UpgradeLogPath() {
     } else {
         const char* home = std::getenv("HOME");
         const passwd* user = home == nullptr || *home == '\0' ? ::getpwuid(::geteuid()) : nullptr;
-        base = std::string(user != nullptr ? user->pw_dir : home != nullptr ? home : "") +
+        base = std::string(user != nullptr   ? user->pw_dir
+                           : home != nullptr ? home
+                                             : "") +
                "/.local/state";
     }
     return base + "/pelmo/upgrade.log";
@@ -48,8 +50,8 @@ void AppendUpgradeLog(const std::string& path, const std::string& text, std::siz
     if (exists && !S_ISREG(info.st_mode)) return;
     const std::size_t size = exists ? static_cast<std::size_t>(info.st_size) : 0;
     if (size + text.size() <= limit) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
-                              0600);
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return;
         WriteAll(fd, text);
         ::close(fd);
@@ -71,8 +73,7 @@ void AppendUpgradeLog(const std::string& path, const std::string& text, std::siz
     if (fd < 0) return;
     const bool written = WriteAll(fd, kept);
     ::close(fd);
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0)
-        ::unlink(temporary.c_str());
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) ::unlink(temporary.c_str());
 }
 
 }  // namespace pelmo

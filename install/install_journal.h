@@ -5,8 +5,8 @@
 // Records, each field ended by a NUL byte:
 //   "version" ID          the version being installed
 //   "folder" PATH         a folder the installation created
-//   "file" TEMP TARGET    a finished temporary file and where it goes
-//   "renaming"            every file is written; the renames begin
+//   "file" TEMP TARGET    a temporary file (noted once created) and its target
+//   "renaming"            every file is written and flushed; the renames begin
 //   "ran"                 the post-install program has run
 #pragma once
 
@@ -23,8 +23,8 @@ inline constexpr const char* INSTALL_JOURNAL_NAME = "install.journal";
 // What a journal says.
 struct JournalContent {
     std::int32_t version = 0;
-    std::vector<std::string> folders;                           // in creation order
-    std::vector<std::pair<std::string, std::string>> files;     // temporary, target
+    std::vector<std::string> folders;                        // in creation order
+    std::vector<std::pair<std::string, std::string>> files;  // temporary, target
     bool renaming = false;
     bool ran = false;
 };

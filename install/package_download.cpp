@@ -51,14 +51,16 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
             if (!IsCompletePackage(local, entry)) {
                 const TransferResult fetched = FetchToFile(address, local, progress, options);
                 if (!fetched.ok) {
-                    if (reason != nullptr) *reason = "cannot fetch " + address + ": " + fetched.error;
+                    if (reason != nullptr)
+                        *reason = "cannot fetch " + address + ": " + fetched.error;
                     return 0;
                 }
             }
             // A failed unpack must not leave an older content to be installed.
             const std::string content = folder + std::to_string(entry.id) + ".pak";
             if (::unlink(content.c_str()) != 0 && errno != ENOENT) {
-                if (reason != nullptr) *reason = "cannot remove " + content + ": " + std::strerror(errno);
+                if (reason != nullptr)
+                    *reason = "cannot remove " + content + ": " + std::strerror(errno);
                 return 0;
             }
             if (unpack) unpack(folder, local);

@@ -13,6 +13,7 @@
 #include "install/install_journal.h"
 #include "install/replacement_file.h"
 #include "install/storage_tree_copy.h"
+#include "install/work_folder.h"
 #include "platform/compound_file_reader.h"
 #include "platform/process_launch.h"
 
@@ -98,7 +99,8 @@ int CompleteVersion(const InstallationRun& run, const JournalContent& content,
 }
 
 int InstallVersion(const InstallationRun& run, const VersionEntry& entry, std::string* reason) {
-    const std::string pak = WithTrailingSeparator(run.workFolder) + std::to_string(entry.id) + ".pak";
+    const std::string pak =
+        WithTrailingSeparator(run.workFolder) + std::to_string(entry.id) + ".pak";
     std::string error;
     auto package = platform::CompoundFile::Open(pak, &error);
     if (!package) {
@@ -180,6 +182,11 @@ int InstallPackages(const InstallationRun& run, std::string* reason) {
 
 int RecoverInstallation(const InstallationRun& run, std::string* reason) {
     try {
+        // The journal names files to rename: only a work folder that passes
+        // its checks is believed.
+        struct stat st {};
+        if (::lstat(run.workFolder.c_str(), &st) != 0) return 1;
+        if (!PrepareWorkFolder(run.workFolder, reason)) return 0;
         const std::string path = JournalPath(run);
         JournalContent content;
         if (!ReadJournal(path, content)) {

@@ -61,12 +61,12 @@ class Copier {
             std::string error;
             if (element.kind == CompoundElementKind::Storage) {
                 auto child = storage.OpenStorage(element, &error);
-                if (!child) return Fail(target + ": " + error + "; rest of folder skipped");
+                if (!child) return Fail(target + ": " + error, "; rest of folder skipped");
                 CopyTree(*child, target);
                 continue;
             }
             auto stream = storage.OpenStream(element, &error);
-            if (!stream) return Fail(target + ": " + error + "; rest of folder skipped");
+            if (!stream) return Fail(target + ": " + error, "; rest of folder skipped");
             if (IsModule(target, options_)) {
                 Problem(target + ": the running program; skipped");
                 continue;
@@ -118,7 +118,7 @@ class Copier {
         ReplacementFile file;
         std::string error;
         if (!file.Create(target, executable ? 0755 : 0644, &error)) {
-            Fail(error + "; rest of folder skipped");
+            Fail(error, "; rest of folder skipped");
             return false;
         }
         if (Staging() && !options_.onTemporaryFile(file.temporaryPath(), target)) {
@@ -129,7 +129,7 @@ class Copier {
         while (count > 0) {
             if (!file.Write(buffer_, static_cast<std::size_t>(count))) {
                 const int cause = errno;
-                Fail(target + ": cannot write: " + std::strerror(cause) + "; old file kept");
+                Fail(target + ": cannot write: " + std::strerror(cause), "; old file kept");
                 return !Staging();
             }
             bytes += static_cast<std::uint64_t>(count);
@@ -157,14 +157,19 @@ class Copier {
         if (report_) report_->problems.push_back(std::move(text));
     }
 
-    // A failure: when staging it ends the whole copy.
-    void Fail(std::string text) {
-        if (Staging()) failed_ = true;
+    // A failure: when staging it ends the whole copy; otherwise `outcome`
+    // (what the copy does about it) is added.
+    void Fail(std::string text, const char* outcome = "") {
+        if (Staging()) {
+            failed_ = true;
+        } else {
+            text += outcome;
+        }
         Problem(std::move(text));
     }
 
     bool ReadFailed(const std::string& target, platform::CompoundStream& stream) {
-        Fail(target + ": " + stream.Error() + "; old file kept");
+        Fail(target + ": " + stream.Error(), "; old file kept");
         return !Staging();
     }
 

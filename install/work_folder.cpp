@@ -29,8 +29,11 @@ std::string WorkFolderPath() {
             base = cache;
         } else {
             const char* home = std::getenv("HOME");
-            const passwd* user = home == nullptr || *home == '\0' ? ::getpwuid(::geteuid()) : nullptr;
-            base = std::string(user != nullptr ? user->pw_dir : home != nullptr ? home : "") +
+            const passwd* user =
+                home == nullptr || *home == '\0' ? ::getpwuid(::geteuid()) : nullptr;
+            base = std::string(user != nullptr   ? user->pw_dir
+                               : home != nullptr ? home
+                                                 : "") +
                    "/.cache";
         }
         base += "/pelmo";

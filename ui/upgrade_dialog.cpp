@@ -140,11 +140,10 @@ void UpgradeDialog::ShowDownloadProgress(float bytesSoFar, float bytesExpected, 
     const int32_t total = engine_->totalDownloadBytes.load();
     const int64_t shown =
         DownloadedBytesShown(bytesSoFar, bytesExpected, packageBytes, bytesBefore, total);
-    const int position = total > 0 ? 20 + static_cast<int>(40 * std::clamp<int64_t>(shown, 0, total) /
-                                                          total)
-                                   : 20;
-    view_.PostToWindow(WindowEvent{WindowEvent::Kind::DownloadText, position,
-                                   DownloadProgressText(shown, total)});
+    const int position =
+        total > 0 ? 20 + static_cast<int>(40 * std::clamp<int64_t>(shown, 0, total) / total) : 20;
+    view_.PostToWindow(
+        WindowEvent{WindowEvent::Kind::DownloadText, position, DownloadProgressText(shown, total)});
 }
 
 void UpgradeDialog::OnCancel() {

@@ -28,9 +28,12 @@ class UpgradeRunFaults : public ::testing::Test {
   protected:
     // Each user of the machine has their own work folder: under HOME here.
     std::map<std::string, std::string> Env() const {
-        return {{"PELMO_REGISTRY", folder() + "/registry.db"}, {"XDG_RUNTIME_DIR", folder()},
-                {"XDG_STATE_HOME", folder()},                  {"XDG_CACHE_HOME", ""},
-                {"TMPDIR", ""},                                {"HOME", folder()}};
+        return {{"PELMO_REGISTRY", folder() + "/registry.db"},
+                {"XDG_RUNTIME_DIR", folder()},
+                {"XDG_STATE_HOME", folder()},
+                {"XDG_CACHE_HOME", ""},
+                {"TMPDIR", ""},
+                {"HOME", folder()}};
     }
     std::string folder() const { return environment.folder(); }
     std::string client() const { return folder() + "/client"; }
@@ -70,7 +73,8 @@ class UpgradeRunFaults : public ::testing::Test {
     // The client entirely at 2004, with nothing of the installation left over.
     void ExpectInstalledWhole(const std::map<std::string, std::string>& files) {
         EXPECT_EQ(ClientSettings::ReadInstalledVersion(), 2004);
-        for (const auto& [name, text] : files) ASSERT_EQ(ReadWholeFile(client() + "/" + name), text);
+        for (const auto& [name, text] : files)
+            ASSERT_EQ(ReadWholeFile(client() + "/" + name), text);
         for (const auto& entry : fs::recursive_directory_iterator(client()))
             EXPECT_EQ(entry.path().string().find(".pelmo-"), std::string::npos) << entry.path();
         EXPECT_FALSE(fs::exists(work() + "/install.journal"));

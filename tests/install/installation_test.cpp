@@ -265,8 +265,9 @@ TEST_F(Installation, AFileThatCannotBeWrittenFailsItsVersionAndLeavesTheClientAs
     EXPECT_NE(reason.find("skins"), std::string::npos) << reason;
     // 21 stays installed and recorded; nothing of 22 is in the client.
     EXPECT_EQ(recorded_, std::vector<std::int32_t>{21});
-    EXPECT_EQ(test::SnapshotFolder(client()),
-              (std::map<std::string, std::string>{{"readme.txt", "one"}, {"skins", "not a folder"}}));
+    EXPECT_EQ(
+        test::SnapshotFolder(client()),
+        (std::map<std::string, std::string>{{"readme.txt", "one"}, {"skins", "not a folder"}}));
     EXPECT_FALSE(fs::exists(work() + "/install.journal"));
     EXPECT_FALSE(fs::exists(work() + "/21.pak")) << "an installed version's package goes";
     EXPECT_TRUE(fs::exists(work() + "/22.pak"));
