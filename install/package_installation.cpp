@@ -79,7 +79,9 @@ int CompleteVersion(const InstallationRun& run, const JournalContent& content,
         }
     }
     if (!content.ran) {
-        const std::string program = FindPostInstallProgram(run.clientFolder);
+        const std::string program = UsableClientFolder(run.clientFolder)
+                                        ? FindPostInstallProgram(run.clientFolder)
+                                        : std::string();
         if (!program.empty()) {
             if (!RunPostInstallProgram(program, run.wait, reason)) {
                 // The files are in place; the version is not recorded.

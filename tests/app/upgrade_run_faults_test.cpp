@@ -19,7 +19,6 @@ using testing::TestHttpServer;
 using testing::WriteWholeFile;
 using testing::program::ProgramRun;
 using testing::program::ReadWholeFile;
-using testing::program::ToolPath;
 using testing::program::UpgraderPath;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -39,21 +38,10 @@ class UpgradeRunFaults : public ::testing::Test {
     std::string client() const { return folder() + "/client"; }
     std::string work() const { return folder() + "/.cache/pelmo/PELMO_UPGRADE"; }
     void Tool(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {ToolPath()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        ProgramRun run(argv, Env(), folder() + "/tool.txt");
-        ASSERT_EQ(run.Wait(), 0) << run.Output();
+        ASSERT_EQ(testing::program::RunTool(args, Env(), folder()), 0) << args[0];
     }
-    // Package N from files, into www/N.cab; answers its size.
     int32_t MakePackage(int version, const std::map<std::string, std::string>& files) {
-        const fs::path content = folder() + "/content/" + std::to_string(version);
-        for (const auto& [name, text] : files) WriteWholeFile(content / name, text);
-        const std::string pak = folder() + "/" + std::to_string(version) + ".pak";
-        const std::string cab = folder() + "/www/" + std::to_string(version) + ".cab";
-        fs::create_directories(folder() + "/www");
-        Tool({"pak", "pack", content.string(), pak});
-        Tool({"cab", "create", "--codec", "mszip", "-o", cab, pak});
-        return static_cast<int32_t>(fs::file_size(cab));
+        return testing::program::MakeServedPackage(folder(), Env(), version, files);
     }
     // The client at 2003, its manifest at address offering version 2004.
     void Prepare(const std::string& address, const std::string& base, int32_t size) {
