@@ -6,6 +6,7 @@
 #include "app/instance_checker.h"
 #include "app/process_state.h"
 #include "app/upgrade_engine.h"
+#include "app/upgrade_log.h"
 #include "install/client_launch.h"
 #include "install/download_progress_sink.h"
 #include "install/package_download.h"
@@ -15,6 +16,27 @@
 #include "settings/manifest.h"
 
 namespace pelmo {
+
+namespace {
+
+// What the installation step (and the recovery before a run) work on.
+InstallationRun DefaultInstallationRun() {
+    InstallationRun run;
+    run.workFolder = WorkFolderPath();
+    run.clientFolder = ClientSettings::ReadClientFolder();
+    run.modulePath = Process().modulePath;
+    run.recordVersion = [](int32_t id) { ClientSettings::WriteInstalledVersion(id); };
+    return run;
+}
+
+}  // namespace
+
+void RecoverInterruptedInstallation() {
+    const InstallationRun run = DefaultInstallationRun();
+    std::string reason;
+    if (!RecoverInstallation(run, &reason))
+        AppendUpgradeLog(UpgradeLogPath(), "  unfinished installation: " + reason + "\n");
+}
 
 UpgradeSteps DefaultUpgradeSteps() {
     UpgradeSteps steps;
@@ -26,7 +48,11 @@ UpgradeSteps DefaultUpgradeSteps() {
         state.packageBaseUrl = std::move(engine.packageBaseUrl);
         const ManifestSettings settings{&ClientSettings::ReadInstalledVersion,
                                         &ClientSettings::ReadManifestAddress};
-        const int result = FetchManifest(state, settings);
+        TransferOptions options;
+        options.stopRequested = [&engine] { return engine.cancelRequested.load() != 0; };
+        std::string reason;
+        const int result = FetchManifest(state, settings, options, &reason);
+        if (!result) engine.SetFailureReason(reason);
         engine.versions = std::move(state.versions);
         engine.packageBaseUrl = std::move(state.packageBaseUrl);
         engine.installedVersion = state.installedVersion;
@@ -45,23 +71,31 @@ UpgradeSteps DefaultUpgradeSteps() {
                                         engine.completedPackageBytes, &engine.notifyWindow);
         const DownloadRun run{engine.versions, engine.packageBaseUrl, engine.currentPackageBytes,
                               engine.completedPackageBytes};
-        return DownloadPackages(run, &sink, &UnpackWithCabinetExtractor, WorkFolderPath());
+        std::string reason;
+        const int result = DownloadPackages(run, &sink, &UnpackWithCabinetExtractor,
+                                            WorkFolderPath(), {}, &reason);
+        if (!result) engine.SetFailureReason(reason);
+        return result;
     };
     steps.isClientRunning = [](UpgradeEngine&) { return IsClientRunning() ? 1 : 0; };
     // Step 4: installation (install/).
     steps.installPackages = [](UpgradeEngine& engine) {
-        InstallationRun run;
+        InstallationRun run = DefaultInstallationRun();
         run.versions = engine.versions;
-        run.workFolder = WorkFolderPath();
-        run.clientFolder = ClientSettings::ReadClientFolder();
-        run.modulePath = Process().modulePath;
-        run.recordVersion = [](int32_t id) { ClientSettings::WriteInstalledVersion(id); };
-        return InstallPackages(run);
+        run.cancelRequested = &engine.cancelRequested;
+        std::string reason;
+        const int result = InstallPackages(run, &reason);
+        if (!result) engine.SetFailureReason(reason);
+        return result;
     };
     // Step 5: client launch (install/): gives up the guard, starts the client.
-    steps.launchClient = [](UpgradeEngine&) {
-        return LaunchClient(ClientSettings::ReadClientFolder(), ReleaseGuardCallback());
+    steps.launchClient = [](UpgradeEngine& engine) {
+        const std::string folder = ClientSettings::ReadClientFolder();
+        const int result = LaunchClient(folder, ReleaseGuardCallback());
+        if (!result) engine.SetFailureReason("cannot start " + folder + "/" + CLIENT_PROGRAM);
+        return result;
     };
+    steps.writeLog = [](const std::string& text) { AppendUpgradeLog(UpgradeLogPath(), text); };
     return steps;
 }
 

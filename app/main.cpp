@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
     int status = EXIT_ANOTHER_UPGRADER;
     pelmo::UpgradeApp app;
     app.InitInstance(commandLine, [&] {
+        pelmo::RecoverInterruptedInstallation();
         engine = std::make_shared<pelmo::UpgradeEngine>();
 #ifdef PELMO_HAS_QT
         status = console ? RunConsole(engine) : RunWindow(argc, argv, engine);

@@ -33,6 +33,7 @@ int UpgradeEngine::FetchManifest() {
     latestVersion = installedVersion;
     totalDownloadBytes.store(0);
     completedPackageBytes.store(0);
+    SetFailureReason(std::string());
     return RunStep(steps_.fetchManifest, *this);
 }
 int UpgradeEngine::HasNewerVersion() { return RunStep(steps_.hasNewerVersion, *this); }
@@ -40,5 +41,19 @@ int UpgradeEngine::DownloadPackages() { return RunStep(steps_.downloadPackages, 
 int UpgradeEngine::IsClientRunning() { return RunStep(steps_.isClientRunning, *this); }
 int UpgradeEngine::InstallPackages() { return RunStep(steps_.installPackages, *this); }
 int UpgradeEngine::LaunchClient() { return RunStep(steps_.launchClient, *this); }
+
+void UpgradeEngine::SetFailureReason(std::string reason) {
+    std::lock_guard lock(reasonMutex_);
+    failureReason_ = std::move(reason);
+}
+
+std::string UpgradeEngine::FailureReason() const {
+    std::lock_guard lock(reasonMutex_);
+    return failureReason_;
+}
+
+void UpgradeEngine::WriteRunLog(const std::string& text) const {
+    if (steps_.writeLog) steps_.writeLog(text);
+}
 
 }  // namespace pelmo

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -76,8 +77,18 @@ class UpgradeEngine : public UpgradeEngineBase {
     // 1 when no worker runs for this engine.
     std::atomic<int32_t> finished{1};
 
+    // The cause of the run's last failure (an address and an HTTP status, a
+    // file and a system error, ...): set by the failing step on the worker
+    // thread, read by the window thread. FetchManifest clears it.
+    void SetFailureReason(std::string reason);
+    std::string FailureReason() const;
+    // Hands the run's log to the steps' writeLog, when there is one.
+    void WriteRunLog(const std::string& text) const;
+
   private:
     UpgradeSteps steps_;
+    mutable std::mutex reasonMutex_;
+    std::string failureReason_;
 };
 
 // Starts a run of engine on a new detached std::thread running UpgradeThreadProc

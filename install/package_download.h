@@ -38,10 +38,16 @@ std::string PackageFileName(int32_t id);
 // one, and the package file name.
 std::string PackageAddress(const std::string& base, int32_t id);
 
+// Whether the file at path is a whole package for entry, so that it need not
+// be fetched again: its size equals the declared CABSIZE.
+bool IsCompletePackage(const std::string& path, const VersionEntry& entry);
+
 // Prepares workFolder (see PrepareWorkFolder; a folder that fails its checks
 // fails the step), then for each entry of run.versions in order sets
 // currentPackageBytes, fetches the package into workFolder (progress to sink,
-// which may be null), unpacks it with unpack and adds currentPackageBytes to
+// which may be null) unless a complete one is there already (see
+// IsCompletePackage), removes the old N.pak, unpacks the package with unpack
+// and adds currentPackageBytes to
 // completedPackageBytes. Both counters start at 0. Answers 1 when every
 // package was fetched, 0 at the first one that was not (the rest are not
 // requested; packages done before stay) or on any other failure. A reason

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace pelmo {
 
@@ -53,7 +54,7 @@ bool ReplacementFile::Write(const void* data, std::size_t count) {
     return true;
 }
 
-bool ReplacementFile::Commit(bool durable, std::string* error) {
+bool ReplacementFile::Flush(bool durable, std::string* error) {
     if (fd_ < 0) return false;
     if ((durable && ::fsync(fd_) != 0) || ::close(fd_) != 0) {
         fd_ = -1;
@@ -62,17 +63,34 @@ bool ReplacementFile::Commit(bool durable, std::string* error) {
         return false;
     }
     fd_ = -1;
-    struct stat st {};
-    if (::lstat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::error_code ignored;
-        std::filesystem::remove_all(target_, ignored);
-    }
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-        if (error) *error = Describe(target_, errno);
+    return true;
+}
+
+bool ReplacementFile::Commit(bool durable, std::string* error) {
+    if (!Flush(durable, error)) return false;
+    if (!MoveIntoPlace(temp_, target_, error)) {
         Discard();
         return false;
     }
     temp_.clear();
+    return true;
+}
+
+std::string ReplacementFile::Stage(bool durable, std::string* error) {
+    if (!Flush(durable, error)) return {};
+    return std::exchange(temp_, std::string());
+}
+
+bool MoveIntoPlace(const std::string& temporary, const std::string& target, std::string* error) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::error_code ignored;
+        std::filesystem::remove_all(target, ignored);
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        if (error) *error = Describe(target, errno);
+        return false;
+    }
     return true;
 }
 

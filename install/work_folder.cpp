@@ -1,9 +1,11 @@
 #include "install/work_folder.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -19,12 +21,37 @@ void SetReason(std::string* reason, std::string text) {
 }  // namespace
 
 std::string WorkFolderPath() {
-    std::string temporary;
+    std::string base;
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') {
+        base = tmp;
+    } else {
+        if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache == '/') {
+            base = cache;
+        } else {
+            const char* home = std::getenv("HOME");
+            const passwd* user =
+                home == nullptr || *home == '\0' ? ::getpwuid(::geteuid()) : nullptr;
+            base = std::string(user != nullptr   ? user->pw_dir
+                               : home != nullptr ? home
+                                                 : "") +
+                   "/.cache";
+        }
+        base += "/pelmo";
+    }
+    if (base.empty() || base.back() != '/') base += '/';
+    return base + "PELMO_UPGRADE/";
+}
+
+void RemovePartialDownloads(const std::string& folder) {
     std::error_code error;
-    const std::filesystem::path path = std::filesystem::temp_directory_path(error);
-    temporary = error ? std::string("/tmp") : path.string();
-    if (temporary.empty() || temporary.back() != '/') temporary += '/';
-    return temporary + "PELMO_UPGRADE/";
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.find(".cab.part") != std::string::npos) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
 }
 
 bool PrepareWorkFolder(const std::string& folder, std::string* reason) {

@@ -1,6 +1,8 @@
 // The work folder: where packages are downloaded and unpacked, and where the
-// installation step finds them. "<temporary folder>/PELMO_UPGRADE/". Nothing in
-// it is ever deleted; a later run overwrites files of the same name.
+// installation step finds them and keeps its journal. Each user has their own:
+// "$TMPDIR/PELMO_UPGRADE/" when TMPDIR is set, else
+// "${XDG_CACHE_HOME:-$HOME/.cache}/pelmo/PELMO_UPGRADE/". The installation
+// removes each version's packages once the version is recorded.
 #pragma once
 
 #include <string>
@@ -16,5 +18,9 @@ std::string WorkFolderPath();
 // that fails a check is refused, not repaired. False, with a reason, when the
 // folder cannot be used.
 bool PrepareWorkFolder(const std::string& folder, std::string* reason = nullptr);
+
+// Removes the partial downloads ("N.cab.part...") an interrupted run left in
+// folder. Only one upgrader runs at a time, so none is in use.
+void RemovePartialDownloads(const std::string& folder);
 
 }  // namespace pelmo

@@ -103,7 +103,9 @@ bool NamedObject::Exists(const std::string& name) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
     bool held = false;
-    if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    // Any holder, shared or exclusive, refuses an exclusive lock; a lock
+    // obtained is given back at once.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         held = errno == EWOULDBLOCK;
     } else {
         flock(fd, LOCK_UN);

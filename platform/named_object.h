@@ -40,8 +40,9 @@ class NamedObject {
     // Gives the name up; the object ceases to exist unless held elsewhere.
     void Close();
 
-    // True while any process holds the name. Only tests: never creates the
-    // object's file and never disturbs its holder.
+    // True while any process holds the name, with a shared or an exclusive
+    // lock. Only looks: never creates the object's file and keeps no lock (an
+    // exclusive attempt is given back at once), so its holder is undisturbed.
     static bool Exists(const std::string& name);
 
   private:

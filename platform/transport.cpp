@@ -112,6 +112,7 @@ class CurlTransfer {
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
                          std::max(1L, (options.stallTimeoutMs + 999) / 1000));
         stallTimeout_ = std::chrono::milliseconds(options.stallTimeoutMs);
+        stopRequested_ = &options.stopRequested;
         lastData_ = std::chrono::steady_clock::now();
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 512L * 1024L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, "pelmo-upgrader");
@@ -199,6 +200,7 @@ class CurlTransfer {
             transfer->stalled_ = true;
             return 1;
         }
+        if (*transfer->stopRequested_ && (*transfer->stopRequested_)()) return 1;
         if (transfer->progress_ == nullptr || !*transfer->progress_) return 0;
         const int status = transfer->bodyStarted_ ? TRANSFER_DOWNLOADING : TRANSFER_CONNECTING;
         return (*transfer->progress_)(static_cast<uint64_t>(now), static_cast<uint64_t>(total),
@@ -215,6 +217,7 @@ class CurlTransfer {
     curl_off_t lastCount_ = 0;
     std::chrono::steady_clock::time_point lastData_;
     std::chrono::milliseconds stallTimeout_{0};
+    const std::function<bool()>* stopRequested_ = nullptr;
 };
 
 // Copies a plain local file into sink, reporting progress per chunk.

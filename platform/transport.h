@@ -20,6 +20,9 @@ struct TransferOptions {
     long stallTimeoutMs = 60000;
     // How long to wait between two progress reports when nothing happens.
     long pollIntervalMs = 50;
+    // Asked at every progress report: true aborts the transfer (a stop
+    // request). Empty: never.
+    std::function<bool()> stopRequested;
 };
 
 // Progress statuses handed to a TransferProgress.

@@ -52,12 +52,15 @@ int ConsoleView::RunModal(UpgradeDialog& dialog) {
     Invalidate(false);
     WindowEvent event;
     while (!ended_) {
-        if (WaitForEvent(event)) {
-            if (handler_ != nullptr) handler_->OnWindowEvent(event);
+        // A stop request comes before whatever is queued: a busy queue (the
+        // download's progress) must not keep it waiting.
+        if (cancelSignalled.exchange(0) != 0) {
+            PrintLine(text::STOPPING);
+            dialog.OnCancel();
             continue;
         }
-        if (cancelSignalled.load() != 0) {
-            dialog.OnCancel();
+        if (WaitForEvent(event)) {
+            if (handler_ != nullptr) handler_->OnWindowEvent(event);
             continue;
         }
         // finished is set after the run's last notification was posted, so
@@ -136,6 +139,8 @@ void ConsoleView::ShowChangedLine(int id) {
 void ConsoleView::MessageBox(const std::string& text) {
     PrintLine(std::string("[") + text::MESSAGE_BOX_CAPTION + "] " + text);
 }
+
+void ConsoleView::ShowFailureReason(const std::string& reason) { PrintLine("  " + reason); }
 
 void ConsoleView::KeepRepainting() { std::fflush(out_); }
 

@@ -54,6 +54,8 @@ class ConsoleView final : public DialogView {
     void MessageBox(const std::string& text) override;
     void KeepRepainting() override;
     void EndDialog() override;
+    // Printed on the line after the message box.
+    void ShowFailureReason(const std::string& reason) override;
 
   private:
     bool WaitForEvent(WindowEvent& event);

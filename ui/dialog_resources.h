@@ -41,6 +41,8 @@ inline constexpr const char* STEP4 = "4.升级当前版本";
 inline constexpr const char* STEP5 = "5.升级完成,重新启动Pelmo";
 inline constexpr const char* AUTOCHECK = "每次运行Pelmo时,自动检测新版本";
 inline constexpr const char* MESSAGE_BOX_CAPTION = "Pelmo";
+// The console's answer to a stop request (Ctrl+C, SIGTERM, SIGHUP).
+inline constexpr const char* STOPPING = "stopping…";
 
 inline constexpr const char* PROGRESS_START = "升级Pelmo程序进度...";
 inline constexpr const char* VERSION_PREFIX = "当前版本: ";

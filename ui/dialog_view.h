@@ -11,7 +11,7 @@ namespace pelmo::ui {
 struct WindowEvent {
     enum class Kind { Notification, DownloadText };
     Kind kind = Kind::Notification;
-    int code = 0;      // Notification: one of WM_UPGRADE_*
+    int code = 0;      // Notification: one of WM_UPGRADE_*; DownloadText: bar position
     std::string text;  // DownloadText: the new text of label 1006
 };
 
@@ -61,6 +61,9 @@ class DialogView {
     virtual void KeepRepainting() = 0;
     // End the modal run.
     virtual void EndDialog() = 0;
+    // After a failure's message box: its cause, for a face that has room for
+    // it (the window keeps its texts and shows nothing more).
+    virtual void ShowFailureReason(const std::string& /*reason*/) {}
 };
 
 }  // namespace pelmo::ui

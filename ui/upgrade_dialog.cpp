@@ -1,5 +1,6 @@
 #include "ui/upgrade_dialog.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -60,6 +61,8 @@ void UpgradeDialog::SetStep(int position, int step, const char* message) {
 
 void UpgradeDialog::ShowFailure(const char* message) {
     view_.MessageBox(message);
+    if (const std::string reason = engine_->FailureReason(); !reason.empty())
+        view_.ShowFailureReason(reason);
     view_.EnableUpgradeButton(true);
 }
 
@@ -117,6 +120,8 @@ void UpgradeDialog::OnWindowEvent(const WindowEvent& event) {
     }
     // The download text stays on label 1006 for the rest of the dialog's life.
     view_.SetControlText(IDC_STEP3, event.text);
+    // The bar moves on with the bytes received, from step 3's 20 towards 60.
+    if (event.code > view_.GetProgressPos() && event.code < 60) view_.SetProgressPos(event.code);
     currentStep_ = IDC_STEP3;
     view_.Invalidate(false);
 }
@@ -135,8 +140,10 @@ void UpgradeDialog::ShowDownloadProgress(float bytesSoFar, float bytesExpected, 
     const int32_t total = engine_->totalDownloadBytes.load();
     const int64_t shown =
         DownloadedBytesShown(bytesSoFar, bytesExpected, packageBytes, bytesBefore, total);
+    const int position =
+        total > 0 ? 20 + static_cast<int>(40 * std::clamp<int64_t>(shown, 0, total) / total) : 20;
     view_.PostToWindow(
-        WindowEvent{WindowEvent::Kind::DownloadText, 0, DownloadProgressText(shown, total)});
+        WindowEvent{WindowEvent::Kind::DownloadText, position, DownloadProgressText(shown, total)});
 }
 
 void UpgradeDialog::OnCancel() {

@@ -14,7 +14,6 @@ using testing::PrivateEnvironment;
 using testing::WriteWholeFile;
 using testing::program::ProgramRun;
 using testing::program::ReadWholeFile;
-using testing::program::ToolPath;
 using testing::program::UpgraderPath;
 namespace fs = std::filesystem;
 
@@ -27,21 +26,10 @@ class ConsoleRunTest : public ::testing::Test {
     }
     std::string folder() const { return environment.folder(); }
     int Tool(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {ToolPath()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        ProgramRun run(argv, Env(), folder() + "/tool.txt");
-        return run.Wait();
+        return testing::program::RunTool(args, Env(), folder());
     }
-    // Package N: a folder packed into N.pak, put into www/N.cab.
     int32_t MakePackage(int version, const std::map<std::string, std::string>& files) {
-        const fs::path content = folder() + "/content/" + std::to_string(version);
-        for (const auto& [name, text] : files) WriteWholeFile(content / name, text);
-        const std::string pak = folder() + "/" + std::to_string(version) + ".pak";
-        const std::string cab = folder() + "/www/" + std::to_string(version) + ".cab";
-        fs::create_directories(folder() + "/www");
-        EXPECT_EQ(Tool({"pak", "pack", content.string(), pak}), 0);
-        EXPECT_EQ(Tool({"cab", "create", "--codec", "mszip", "-o", cab, pak}), 0);
-        return static_cast<int32_t>(fs::file_size(cab));
+        return testing::program::MakeServedPackage(folder(), Env(), version, files);
     }
     PrivateEnvironment environment;
 };

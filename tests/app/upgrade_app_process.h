@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@ inline std::string UpgraderPath() { return std::string(PELMO_BINARY_DIR) + "/app
 inline std::string ToolPath() { return std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool"; }
 
 using pelmo::testing::ReadWholeFile;
+using pelmo::testing::WriteWholeFile;
 
 // A child process whose standard output and error go to outputPath; with
 // standardOutput (a descriptor, or CLOSED_OUTPUT for none) only its error
@@ -95,5 +98,30 @@ class ProgramRun {
     pid_t pid_ = -1;
     int status_ = -1;
 };
+
+// Runs pelmo-tool with args; its exit status (output in folder/tool.txt).
+inline int RunTool(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env, const std::string& folder) {
+    std::vector<std::string> argv = {ToolPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ProgramRun run(argv, env, folder + "/tool.txt");
+    return run.Wait();
+}
+
+// Package N made by pelmo-tool from files (name, content): packed into
+// folder/N.pak, put into folder/www/N.cab (MSZIP). Answers the cabinet's size.
+inline int32_t MakeServedPackage(const std::string& folder,
+                                 const std::map<std::string, std::string>& env, int version,
+                                 const std::map<std::string, std::string>& files) {
+    const std::string content = folder + "/content/" + std::to_string(version);
+    for (const auto& [name, text] : files) WriteWholeFile(content + "/" + name, text);
+    const std::string pak = folder + "/" + std::to_string(version) + ".pak";
+    const std::string cab = folder + "/www/" + std::to_string(version) + ".cab";
+    std::filesystem::create_directories(folder + "/www");
+    if (RunTool({"pak", "pack", content, pak}, env, folder) != 0 ||
+        RunTool({"cab", "create", "--codec", "mszip", "-o", cab, pak}, env, folder) != 0)
+        return -1;
+    return static_cast<int32_t>(std::filesystem::file_size(cab));
+}
 
 }  // namespace pelmo::testing::program

@@ -35,7 +35,8 @@ TEST_F(UpgraderProgramTest, WithoutAnyManifestTheConsoleRunFailsAtStepOne) {
     EXPECT_EQ(run.Wait(), 1);
     EXPECT_EQ(run.Output(),
               "Pelmo升级程序\n升级Pelmo程序进度...\n当前版本: 2.003\n==> 1.下载升级配置文件\n"
-              "升级进度:10%\n[Pelmo] 下载升级配置文件失败,请检查网络连接!\n");
+              "升级进度:10%\n[Pelmo] 下载升级配置文件失败,请检查网络连接!\n"
+              "  no manifest address is set\n");
 }
 
 TEST_F(UpgraderProgramTest, NoDisplayMeansTheConsole) {

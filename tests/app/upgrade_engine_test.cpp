@@ -139,7 +139,8 @@ TEST_F(UpgradeEngineTest, ExceptionInAnyStepEndsTheRunSilently) {
                 return answer;
             };
         };
-        UpgradeSteps steps{step(0, 1), step(1, 1), step(2, 1), step(3, 0), step(4, 1), step(5, 1)};
+        UpgradeSteps steps{step(0, 1), step(1, 1), step(2, 1), step(3, 0),
+                           step(4, 1), step(5, 1), {}};
         auto engine = std::make_shared<UpgradeEngine>(steps);
         EXPECT_EQ(RunOnce(engine), prefixes[throwing]);
         EXPECT_EQ(engine->finished.load(), 1);

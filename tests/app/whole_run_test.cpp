@@ -78,8 +78,9 @@ TEST(WholeRun, UpgradesTwoVersionsFromAServerAndStartsTheClient) {
     ASSERT_EQ(
         test::Run({"sh", "-c", "'" + TOOL + "' reg get VERSION > '" + root + "/version.txt'"}), 0);
     EXPECT_EQ(ReadFile(root + "/version.txt"), "102\n");
-    // The packages stay in the work folder.
-    EXPECT_TRUE(fs::exists(root + "/tmp/PELMO_UPGRADE/102.pak"));
+    // The installed versions' packages are gone from the work folder.
+    for (const char* name : {"101.cab", "101.pak", "102.cab", "102.pak"})
+        EXPECT_FALSE(fs::exists(root + "/tmp/PELMO_UPGRADE/" + name)) << name;
     unsetenv("TMPDIR");
 }
 

@@ -152,14 +152,24 @@ TEST_F(PackageDownload, PackagesAreUnpackedIntoTheWorkFolder) {
     EXPECT_EQ(ReadWholeFile(Work("notes.txt")), "two");  // a later package overwrites
 }
 
-TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlash) {
+TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlashAndOnlyWholePackagesAreReused) {
     Publish(2004, 10);
     StartServer();
     base_ = server_->Url("/pkgs/");
     ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
+    // Cut short by an interrupted run: fetched again; a killed run's partial
+    // download goes.
+    std::filesystem::resize_file(Work("2004.cab"), 7);
+    testing::WriteWholeFile(Work("2004.cab.partAbCdEf"), "partial");
+    testing::WriteWholeFile(Work("2004.pak"), "stale content");
     base_ = server_->Url("/pkgs");
     ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
+    // Whole (its size is the declared one): reused.
+    ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
     EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2004.cab"}));
+    EXPECT_EQ(unpacked_.size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(Work("2004.pak"))) << "removed before each unpack";
+    EXPECT_FALSE(std::filesystem::exists(Work("2004.cab.partAbCdEf")));
     EXPECT_EQ(PackageAddress("", 1), "/1.cab");
     EXPECT_EQ(PackageAddress("a//", 1), "a//1.cab");
 }
@@ -287,9 +297,17 @@ TEST_F(PackageDownload, UnsafeWorkFolderIsRefused) {
     EXPECT_TRUE(Requests().empty());
 }
 
-TEST(WorkFolder, PathUnderTheTemporaryFolder) {
-    const std::string path = WorkFolderPath();
-    EXPECT_EQ(path, (std::filesystem::temp_directory_path() / "PELMO_UPGRADE").string() + "/");
+TEST(WorkFolder, PathIsTheUsersOwn) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string saved = tmp != nullptr ? tmp : "";
+    ::setenv("TMPDIR", "/t/x", 1);
+    EXPECT_EQ(WorkFolderPath(), "/t/x/PELMO_UPGRADE/");
+    ::unsetenv("TMPDIR");
+    ::setenv("XDG_CACHE_HOME", "/c", 1);
+    EXPECT_EQ(WorkFolderPath(), "/c/pelmo/PELMO_UPGRADE/");
+    ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(WorkFolderPath(), std::string(std::getenv("HOME")) + "/.cache/pelmo/PELMO_UPGRADE/");
+    if (tmp != nullptr) ::setenv("TMPDIR", saved.c_str(), 1);
 }
 
 TEST(CreateDirectoryPath, CreatesParentsAndReportsTheLastCreation) {

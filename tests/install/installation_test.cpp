@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "install/file_utils.h"
+#include "install/install_journal.h"
 #include "install/package_installation.h"
 #include "install/storage_tree_copy.h"
 #include "platform/compound_file_format.h"
@@ -24,6 +25,13 @@ using test::TempFolder;
 using testing::WaitUntil;
 using test::WriteFile;
 namespace fs = std::filesystem;
+
+// No temporary file of an installation anywhere under folder.
+void ExpectNoTemporaryFiles(const std::string& folder) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename().string().find(".pelmo-"), std::string::npos)
+            << entry.path();
+}
 
 class Installation : public ::testing::Test {
   protected:
@@ -92,10 +100,7 @@ TEST_F(Installation, ReplacesFoldersAndReadOnlyFilesAndCreatesMissingFolders) {
     EXPECT_EQ(fs::file_size(client() + "/empty.log"), 0u);
     EXPECT_EQ(ReadFile(client() + "/new/deeper/x.txt"), "x");
     EXPECT_TRUE(fs::is_directory(client() + "/emptyfolder"));
-    // No temporary files are left behind.
-    for (const auto& entry : fs::recursive_directory_iterator(client()))
-        EXPECT_EQ(entry.path().filename().string().find(".pelmo-"), std::string::npos)
-            << entry.path();
+    ExpectNoTemporaryFiles(client());
 }
 
 TEST_F(Installation, ProgramsGetExecutePermissionOtherFilesDoNot) {
@@ -150,7 +155,7 @@ TEST_F(Installation, NamesThatWouldLeaveTheFolderAreSkipped) {
     EXPECT_EQ(ReadFile(client() + "/ok.txt"), "fine");
 }
 
-TEST_F(Installation, AStreamThatCannotBeReadLeavesTheOldFile) {
+TEST_F(Installation, AStreamThatCannotBeReadLeavesTheClientUntouched) {
     CompoundFileWriter writer;
     ASSERT_TRUE(writer.AddStream({"app.dat"}, test::PatternBytes(20000, 3)));
     ASSERT_TRUE(writer.AddStream({"b.txt"}, "next"));
@@ -166,9 +171,13 @@ TEST_F(Installation, AStreamThatCannotBeReadLeavesTheOldFile) {
     WriteFile(pak, bytes);
     WriteFile(client() + "/app.dat", "old content");
 
-    EXPECT_EQ(InstallPackages(run_), 1);
-    EXPECT_EQ(ReadFile(client() + "/app.dat"), "old content");
-    EXPECT_EQ(ReadFile(client() + "/b.txt"), "next");
+    const auto before = test::SnapshotFolder(client());
+    std::string reason;
+    EXPECT_EQ(InstallPackages(run_, &reason), 0);
+    EXPECT_NE(reason.find("app.dat"), std::string::npos) << reason;
+    EXPECT_EQ(test::SnapshotFolder(client()), before);
+    EXPECT_TRUE(recorded_.empty());
+    EXPECT_FALSE(fs::exists(work() + "/install.journal"));
 }
 
 TEST_F(Installation, SecondContentMissingKeepsTheFirstInstalledAndRecorded) {
@@ -193,7 +202,8 @@ TEST_F(Installation, NoVersionsStillRemovesALeftOverPostInstallProgram) {
 
 TEST_F(Installation, PostInstallProgramIsWaitedForThenDeleted) {
     CompoundFileWriter writer;
-    ASSERT_TRUE(writer.AddStream({"PelmoUpgrade.exe"}, PostInstallScript("sleep 3\n")));
+    // Found whatever the letter case of its name.
+    ASSERT_TRUE(writer.AddStream({"pelmoupgrade.EXE"}, PostInstallScript("sleep 3\n")));
     Publish(11, writer);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(InstallPackages(run_), 1);
@@ -201,7 +211,7 @@ TEST_F(Installation, PostInstallProgramIsWaitedForThenDeleted) {
     // About 3 s plus the last pause; far less than the full two minutes.
     EXPECT_GE(waited, std::chrono::milliseconds(3400));
     EXPECT_LT(waited, std::chrono::seconds(30));
-    EXPECT_FALSE(fs::exists(client() + "/PelmoUpgrade.exe"));
+    EXPECT_FALSE(fs::exists(client() + "/pelmoupgrade.EXE"));
     // Started once, in the upgrader's own current folder.
     EXPECT_EQ(ReadFile(temp_ / "ran.txt"), fs::current_path().string() + "\n");
     EXPECT_EQ(recorded_, std::vector<std::int32_t>{11});
@@ -233,10 +243,100 @@ TEST_F(Installation, PostInstallProgramThatCannotStartFailsTheStep) {
     ASSERT_TRUE(writer.AddStream({"PelmoUpgrade.exe"}, "MZ not a program here"));
     ASSERT_TRUE(writer.AddStream({"copied.txt"}, "c"));
     Publish(14, writer);
-    EXPECT_EQ(InstallPackages(run_), 0);
+    std::string reason;
+    EXPECT_EQ(InstallPackages(run_, &reason), 0);
+    EXPECT_NE(reason.find("neither an ELF program nor a \"#!\" script"), std::string::npos)
+        << reason;
     EXPECT_EQ(ReadFile(client() + "/copied.txt"), "c");
     EXPECT_TRUE(fs::exists(client() + "/PelmoUpgrade.exe"));
     EXPECT_TRUE(recorded_.empty());
+}
+
+TEST_F(Installation, AFileThatCannotBeWrittenFailsItsVersionAndLeavesTheClientAsItWas) {
+    CompoundFileWriter first;
+    ASSERT_TRUE(first.AddStream({"readme.txt"}, "one"));
+    Publish(21, first);
+    CompoundFileWriter second;
+    ASSERT_TRUE(second.AddStream({"readme.txt"}, "two"));
+    ASSERT_TRUE(second.AddStream({"a", "new", "x.txt"}, "x"));
+    ASSERT_TRUE(second.AddStream({"skins", "b.ini"}, "b"));
+    ASSERT_TRUE(second.AddStream({"zz.txt"}, "z"));
+    Publish(22, second);
+    // A file stands where the package needs a folder.
+    WriteFile(client() + "/skins", "not a folder");
+    std::string reason;
+    EXPECT_EQ(InstallPackages(run_, &reason), 0);
+    EXPECT_NE(reason.find("skins"), std::string::npos) << reason;
+    // 21 stays installed and recorded; nothing of 22 is in the client.
+    EXPECT_EQ(recorded_, std::vector<std::int32_t>{21});
+    EXPECT_EQ(
+        test::SnapshotFolder(client()),
+        (std::map<std::string, std::string>{{"readme.txt", "one"}, {"skins", "not a folder"}}));
+    EXPECT_FALSE(fs::exists(work() + "/install.journal"));
+    EXPECT_FALSE(fs::exists(work() + "/21.pak")) << "an installed version's package goes";
+    EXPECT_TRUE(fs::exists(work() + "/22.pak"));
+}
+
+TEST_F(Installation, AClientFolderThatIsMissingOrTheRootIsRefused) {
+    CompoundFileWriter writer;
+    ASSERT_TRUE(writer.AddStream({"readme.txt"}, "one"));
+    Publish(23, writer);
+    for (const char* folder : {"", "/", "//"}) {
+        run_.clientFolder = folder;
+        std::string reason;
+        EXPECT_EQ(InstallPackages(run_, &reason), 0) << folder;
+        EXPECT_NE(reason.find("EXEPATH"), std::string::npos) << reason;
+    }
+    EXPECT_FALSE(fs::exists("/readme.txt"));
+    EXPECT_TRUE(recorded_.empty());
+}
+
+// An interrupted installation, as its journal shows it: a.txt written as a
+// temporary file in a folder the installation made, b.txt already renamed.
+class Recovery : public Installation {
+  protected:
+    void Interrupt(bool renaming) {
+        InstallJournal journal;
+        ASSERT_TRUE(journal.Begin(work() + "/install.journal", 31, nullptr));
+        WriteFile(client() + "/a.txt", "old a");
+        fs::create_directories(client() + "/made");
+        journal.AddFolder(client() + "/made");
+        WriteFile(client() + "/made/.a.txt.pelmo-1-0", "new a");
+        journal.AddFile(client() + "/made/.a.txt.pelmo-1-0", client() + "/made/a.txt");
+        journal.AddFile(client() + "/.b.txt.pelmo-1-1", client() + "/b.txt");
+        WriteFile(client() + "/b.txt", "new b");
+        WriteFile(client() + "/PelmoUpgrade.exe", PostInstallScript());
+        fs::permissions(client() + "/PelmoUpgrade.exe", fs::perms::owner_all);
+        if (renaming) {
+            ASSERT_TRUE(journal.MarkRenaming(nullptr));
+        }
+        run_.wait = {3, std::chrono::milliseconds(100)};
+    }
+};
+
+TEST_F(Recovery, RenamesThatHadBegunAreFinishedAndTheVersionRecorded) {
+    Interrupt(true);
+    EXPECT_EQ(RecoverInstallation(run_), 1);
+    EXPECT_EQ(ReadFile(client() + "/made/a.txt"), "new a");
+    EXPECT_EQ(ReadFile(client() + "/b.txt"), "new b");
+    EXPECT_TRUE(fs::exists(temp_ / "ran.txt"));
+    EXPECT_FALSE(fs::exists(client() + "/PelmoUpgrade.exe"));
+    EXPECT_EQ(recorded_, std::vector<std::int32_t>{31});
+    EXPECT_FALSE(fs::exists(work() + "/install.journal"));
+    ExpectNoTemporaryFiles(client());
+    EXPECT_EQ(RecoverInstallation(run_), 1) << "nothing left to do";
+    EXPECT_EQ(recorded_.size(), 1u);
+}
+
+TEST_F(Recovery, RenamesThatHadNotBegunAreUndone) {
+    Interrupt(false);
+    EXPECT_EQ(RecoverInstallation(run_), 1);
+    EXPECT_FALSE(fs::exists(client() + "/made"));
+    EXPECT_EQ(ReadFile(client() + "/a.txt"), "old a");
+    EXPECT_FALSE(fs::exists(temp_ / "ran.txt"));
+    EXPECT_TRUE(recorded_.empty());
+    EXPECT_FALSE(fs::exists(work() + "/install.journal"));
+    ExpectNoTemporaryFiles(client());
 }
 
 TEST(FileUtils, FileExistsAndDeletePathSilently) {

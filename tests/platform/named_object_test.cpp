@@ -1,8 +1,10 @@
 // Named objects within one process: every open description is its own holder.
 #include "platform/named_object.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +41,19 @@ TEST_F(NamedObjectTest, ExistsExactlyWhileHeld) {
     moved.Close();
     EXPECT_FALSE(NamedObject::Exists("A"));
     EXPECT_EQ(second.Create("A"), NamedObject::CREATED);
+}
+
+TEST_F(NamedObjectTest, ASharedHolderIsSeenAndKeepsItsLock) {
+    const std::string path = folder_ + "/S";
+    const int holder = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_SH | LOCK_NB), 0);
+    EXPECT_TRUE(NamedObject::Exists("S"));
+    const int second = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(flock(second, LOCK_SH | LOCK_NB), 0) << "the probe took nothing away";
+    close(second);
+    close(holder);
+    EXPECT_FALSE(NamedObject::Exists("S"));
 }
 
 TEST_F(NamedObjectTest, NamesStayInsideTheFolder) {

@@ -1,4 +1,4 @@
-// Points the settings store and the named objects at a private folder for one
+// Points the settings store, the named objects and the log at a private folder for one
 // test, removed with everything in it when the object goes away.
 #pragma once
 
@@ -18,6 +18,7 @@ class PrivateEnvironment {
         folder_ = pattern;
         ::setenv("PELMO_REGISTRY", (folder_ + "/registry.db").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+        ::setenv("XDG_STATE_HOME", folder_.c_str(), 1);
     }
     ~PrivateEnvironment() {
         std::error_code ignored;
