@@ -50,6 +50,7 @@ UpgradeSteps DefaultUpgradeSteps() {
                                         &ClientSettings::ReadManifestAddress};
         TransferOptions options;
         options.stopRequested = [&engine] { return engine.cancelRequested.load() != 0; };
+        options.retryPausesMs = MANIFEST_RETRY_PAUSES_MS;
         std::string reason;
         const int result = FetchManifest(state, settings, options, &reason);
         if (!result) engine.SetFailureReason(reason);
@@ -71,9 +72,11 @@ UpgradeSteps DefaultUpgradeSteps() {
                                         engine.completedPackageBytes, &engine.notifyWindow);
         const DownloadRun run{engine.versions, engine.packageBaseUrl, engine.currentPackageBytes,
                               engine.completedPackageBytes};
+        TransferOptions options;
+        options.retryPausesMs = PACKAGE_RETRY_PAUSES_MS;
         std::string reason;
         const int result = DownloadPackages(run, &sink, &UnpackWithCabinetExtractor,
-                                            WorkFolderPath(), {}, &reason);
+                                            WorkFolderPath(), options, &reason);
         if (!result) engine.SetFailureReason(reason);
         return result;
     };

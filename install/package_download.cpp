@@ -38,7 +38,7 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
         std::string folder = workFolder;
         if (folder.empty() || folder.back() != '/') folder += '/';
         if (!PrepareWorkFolder(folder, reason)) return 0;
-        RemovePartialDownloads(folder);
+        RemoveStalePartialDownloads(folder);
 
         run.currentPackageBytes = 0;
         run.completedPackageBytes = 0;
