@@ -47,12 +47,16 @@ class PartialFile final : public transfer::Sink {
                 return false;
             }
             // The whole resource again: what is on disk no longer counts.
-            if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+            if (::ftruncate(fd_, 0) != 0) {
                 error_ = transfer::ErrnoText("cannot write", path_, errno);
                 return false;
             }
             size_ = 0;
             if (options_.dataRestarted) options_.dataRestarted();
+        }
+        if (::lseek(fd_, static_cast<off_t>(size_), SEEK_SET) < 0) {
+            error_ = transfer::ErrnoText("cannot write", path_, errno);
+            return false;
         }
         if (validator != validator_ || size_ == 0) {
             validator_ = validator;

@@ -192,7 +192,8 @@ class CurlTransfer {
         } else if (code == CURLE_ABORTED_BY_CALLBACK && stalled_) {
             result.error = "no data for " + std::to_string(options.stallTimeoutMs) + " ms";
             answer.retryable = true;
-        } else if (code == CURLE_ABORTED_BY_CALLBACK) {
+        } else if (code == CURLE_ABORTED_BY_CALLBACK ||
+                   (code == CURLE_WRITE_ERROR && cancelledInWrite_)) {
             result.aborted = true;
             result.error = "cancelled";
         } else if (code == CURLE_WRITE_ERROR && !sink_.error().empty()) {
@@ -250,6 +251,9 @@ class CurlTransfer {
             transfer->lastModified_.clear();
             transfer->rangeStart_ = 0;
             transfer->totalFromRange_ = 0;
+            transfer->contentLength_ = 0;
+        } else if (HeaderValue(line, length, "Content-Length", value)) {
+            transfer->contentLength_ = std::strtoull(value.c_str(), nullptr, 10);
         } else if (HeaderValue(line, length, "ETag", value)) {
             transfer->etag_ = value;
         } else if (HeaderValue(line, length, "Last-Modified", value)) {
@@ -272,6 +276,13 @@ class CurlTransfer {
             // one is the whole resource.
             transfer->base_ = transfer->totalFromRange_ > 0 ? transfer->rangeStart_ : 0;
             if (!transfer->sink_.Begin(transfer->base_, transfer->Validator())) return 0;
+            // A resumed download that starts again from zero shows it at once.
+            if (transfer->request_.offset > 0 && transfer->base_ == 0 &&
+                transfer->progress_ != nullptr && *transfer->progress_ &&
+                !(*transfer->progress_)(0, transfer->contentLength_, TRANSFER_DOWNLOADING)) {
+                transfer->cancelledInWrite_ = true;
+                return 0;
+            }
         }
         return transfer->sink_.Write(data, size * count) ? size * count : 0;
     }
@@ -303,8 +314,9 @@ class CurlTransfer {
     // answer tells, then the answer's start.
     uint64_t base_;
     bool bodyStarted_ = false;
+    bool cancelledInWrite_ = false;
     std::string etag_, lastModified_;
-    uint64_t rangeStart_ = 0, totalFromRange_ = 0;
+    uint64_t rangeStart_ = 0, totalFromRange_ = 0, contentLength_ = 0;
     // Stall detection: when the byte count last changed.
     bool stalled_ = false;
     curl_off_t lastCount_ = 0;

@@ -314,6 +314,7 @@ TEST(TransportResume, TheObserverSeesTheWholeResourceOnceThroughResumesAndRestar
     Observed second;
     TransferResult result = FetchToFile(server.Url("/a.cab"), target / "a.cab", {}, second.Options());
     ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(ReadWholeFile(target / "a.cab") == content);
     EXPECT_TRUE(second.bytes == content);
     EXPECT_EQ(second.restarts, 0);
     EXPECT_EQ(server.AnswerBytes("/a.cab"), (std::vector<uint64_t>{400000, content.size() - 400000}));
