@@ -66,13 +66,16 @@ bool HeaderValue(const char* line, std::size_t size, const char* name, std::stri
 // The proxy of an http address from the upper-case HTTP_PROXY, which libcurl
 // leaves alone (where a web server runs a program, a request header can set
 // it); for a desktop program it is one of the standard forms. "" when the
-// lower-case form is set, or neither: libcurl then reads the variables itself.
+// lower-case form is set, or the upper-case one is not: libcurl then reads the
+// variables itself.
 std::string UpperCaseHttpProxy(const std::string& url) {
-    if (::strncasecmp(url.c_str(), "http://", 7) != 0 || std::getenv("http_proxy") != nullptr) {
+    const char* lower = std::getenv("http_proxy");
+    const char* upper = std::getenv("HTTP_PROXY");
+    if (::strncasecmp(url.c_str(), "http://", 7) != 0 || (lower != nullptr && *lower != '\0') ||
+        upper == nullptr) {
         return "";
     }
-    const char* proxy = std::getenv("HTTP_PROXY");
-    return proxy != nullptr ? proxy : "";
+    return upper;
 }
 
 // One libcurl transfer, driven by the multi interface so that the progress

@@ -156,20 +156,19 @@ def make_handler(options):
             sent = 0
             try:
                 with open(local, "rb") as source:
-                    source.seek(start)
-                    if limit == size and not rate:
-                        sent = self.connection.sendfile(source, start)
+                    if not rate:
+                        if limit > start:
+                            sent = self.connection.sendfile(source, start, limit - start)
                     else:
-                        piece = max(1, rate // 20) if rate else 1 << 16
+                        source.seek(start)
                         while start + sent < limit:
-                            data = source.read(min(piece, limit - start - sent))
+                            data = source.read(min(max(1, rate // 20), limit - start - sent))
                             if not data:
                                 break
                             self.wfile.write(data)
+                            self.wfile.flush()
                             sent += len(data)
-                            if rate:
-                                time.sleep(0.05)
-                        self.wfile.flush()
+                            time.sleep(0.05)
             finally:
                 self.record_bytes(path, sent)
             if kind == "stall":
