@@ -63,6 +63,7 @@ class ManifestCommand : public ::testing::Test {
 TEST_F(ManifestCommand, WorkedExampleOverHttpAndAsAPath) {
     const std::string expected =
         "manifest: accepted\n"
+        "signature: none (\n"
         "installed version: 2003\n"
         "package base address: http://updates.example/pelmo\n"
         "to download, in installation order:\n"
@@ -70,8 +71,11 @@ TEST_F(ManifestCommand, WorkedExampleOverHttpAndAsAPath) {
         "  2005  300000 bytes  http://updates.example/pelmo/2005.cab\n"
         "total: 2 packages, 500000 bytes; latest version 2005\n";
     for (const std::string& address : {server_->Url("/worked.xml"), folder_ / "worked.xml"}) {
-        const Outcome outcome = RunTool("--installed 2003 " + address);
+        Outcome outcome = RunTool("--installed 2003 " + address);
         EXPECT_EQ(outcome.status, 0) << address;
+        // The signature line names the address it looked for.
+        const std::size_t cause = outcome.output.find("signature: none (") + 17;
+        outcome.output.erase(cause, outcome.output.find('\n', cause) - cause);
         EXPECT_EQ(outcome.output, expected) << address;
     }
 }
@@ -101,6 +105,39 @@ TEST_F(ManifestCommand, InstalledVersionFromTheStoreOrTheCommandLine) {
 
     outcome = RunTool("--installed -1 " + server_->Url("/worked.xml"));
     EXPECT_NE(outcome.output.find("total: 3 packages, 650000 bytes"), std::string::npos);
+}
+
+TEST_F(ManifestCommand, SignedManifestIsReportedAndVerifiedWithAKey) {
+    const std::string hash2004(64, 'a'), hash2005(64, 'b');
+    std::string hashed = WORKED_EXAMPLE;
+    hashed.replace(hashed.find("\"200000\"/>"), 11, "\"200000\" SHA256=\"" + hash2004 + "\"/>");
+    hashed.replace(hashed.find("\"300000\"/>"), 11, "\"300000\" SHA256=\"" + hash2005 + "\"/>");
+    folder_.Write("signed.xml", hashed);
+    const std::string tool = PELMO_BINARY_DIR "/tools/pelmo-tool ";
+    const std::string in = "cd " + folder_.path() + " && " + tool;
+    ASSERT_EQ(std::system((in + "key generate --no-password -p k.pub -s k.key >/dev/null").c_str()),
+              0);
+    ASSERT_EQ(std::system((in + "key generate --no-password -p o.pub -s o.key >/dev/null").c_str()),
+              0);
+    ASSERT_EQ(std::system((in + "sign -s k.key signed.xml worked.xml >/dev/null").c_str()), 0);
+    const std::string address = server_->Url("/signed.xml");
+
+    Outcome outcome = RunTool("--installed 2003 " + address);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_NE(outcome.output.find("signature: present, key "), std::string::npos) << outcome.output;
+    EXPECT_NE(outcome.output.find("2005.cab  sha256 " + hash2005 + "\n"), std::string::npos);
+
+    outcome = RunTool("--installed 2003 -p " + (folder_ / "k.pub") + " " + address);
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("signature: verified with key "), std::string::npos);
+    // Another key, or a signed manifest without hashes, is refused as a client would.
+    outcome = RunTool("--installed 2003 -p " + (folder_ / "o.pub") + " " + address);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.output.find("key id mismatch"), std::string::npos) << outcome.output;
+    outcome =
+        RunTool("--installed 2003 -p " + (folder_ / "k.pub") + " " + (folder_ / "worked.xml"));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.output.find("no SHA256"), std::string::npos) << outcome.output;
 }
 
 TEST_F(ManifestCommand, UsageErrors) {
