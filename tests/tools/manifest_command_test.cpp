@@ -1,14 +1,11 @@
 // pelmo-tool manifest, run as a child process against manifests served over
 // HTTP and read from local paths.
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
 
 #include "settings/client_settings.h"
 #include "tests/support/http_server.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/shell_command.h"
 
 namespace pelmo {
 namespace {
@@ -16,23 +13,11 @@ namespace {
 using testing::ScratchFolder;
 using testing::TestHttpServer;
 
-struct Outcome {
-    int status;
-    std::string output;
-};
+using Outcome = testing::ShellOutcome;
 
 Outcome RunTool(const std::string& arguments) {
-    const std::string command =
-        std::string(PELMO_BINARY_DIR "/tools/pelmo-tool manifest ") + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    Outcome outcome{-1, ""};
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return testing::RunShell(std::string(PELMO_BINARY_DIR "/tools/pelmo-tool manifest ") +
+                             arguments);
 }
 
 const std::string WORKED_EXAMPLE =
@@ -115,11 +100,9 @@ TEST_F(ManifestCommand, SignedManifestIsReportedAndVerifiedWithAKey) {
     folder_.Write("signed.xml", hashed);
     const std::string tool = PELMO_BINARY_DIR "/tools/pelmo-tool ";
     const std::string in = "cd " + folder_.path() + " && " + tool;
-    ASSERT_EQ(std::system((in + "key generate --no-password -p k.pub -s k.key >/dev/null").c_str()),
-              0);
-    ASSERT_EQ(std::system((in + "key generate --no-password -p o.pub -s o.key >/dev/null").c_str()),
-              0);
-    ASSERT_EQ(std::system((in + "sign -s k.key signed.xml worked.xml >/dev/null").c_str()), 0);
+    ASSERT_EQ(testing::RunShell(in + "key generate --no-password -p k.pub -s k.key").status, 0);
+    ASSERT_EQ(testing::RunShell(in + "key generate --no-password -p o.pub -s o.key").status, 0);
+    ASSERT_EQ(testing::RunShell(in + "sign -s k.key signed.xml worked.xml").status, 0);
     const std::string address = server_->Url("/signed.xml");
 
     Outcome outcome = RunTool("--installed 2003 " + address);
