@@ -1,11 +1,10 @@
 #include "install/package_download.h"
 
 #include <cstdio>
-#include <optional>
 
 #include "install/cabinet_extractor.h"
 #include "install/work_folder.h"
-#include "trust/background_sha256.h"
+#include "trust/sha256.h"
 
 namespace pelmo {
 
@@ -39,14 +38,11 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
             run.currentPackageBytes = entry.packageBytes;
             const std::string local = folder + PackageFileName(entry.id);
             const std::string address = PackageAddress(run.packageBaseUrl, entry.id);
-            // The hash is computed on a thread of its own while the data
-            // arrives, so the transfer does not wait for it.
-            std::optional<trust::BackgroundSha256> hash;
+            trust::Sha256 hash;
             TransferOptions hashed = options;
             if (!entry.sha256.empty()) {
-                hash.emplace();
                 hashed.dataObserver = [&hash](const char* data, std::size_t size) {
-                    hash->Update(data, size);
+                    hash.Update(data, size);
                 };
             }
             const TransferResult fetched = FetchToFile(address, local, progress, hashed);
@@ -55,7 +51,7 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
                 return 0;
             }
             if (!entry.sha256.empty()) {
-                const std::string actual = hash->FinishHex();
+                const std::string actual = hash.FinishHex();
                 if (actual != entry.sha256) {
                     std::remove(local.c_str());
                     if (run.hashMismatch != nullptr) *run.hashMismatch = true;

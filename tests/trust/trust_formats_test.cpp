@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "tests/support/scratch_folder.h"
-#include "trust/background_sha256.h"
 #include "trust/key_text.h"
 #include "trust/keys.h"
 #include "trust/sha256.h"
@@ -123,13 +122,6 @@ TEST(TrustFormats, Sha256InPiecesAndOfAFile) {
     EXPECT_FALSE(IsSha256Hex(hex.substr(1)));
     EXPECT_FALSE(IsSha256Hex(Replace(hex, hex.substr(0, 1), "g")));
     EXPECT_FALSE(Sha256OfFile(folder / "missing", hex, &reason));
-
-    // On its own thread, in pieces of every size up to several blocks.
-    BackgroundSha256 background;
-    for (std::size_t at = 0, piece = 1; at < big.size(); at += piece, piece = piece * 3 + 1) {
-        background.Update(big.data() + at, std::min(piece, big.size() - at));
-    }
-    EXPECT_EQ(background.FinishHex(), hex);
 }
 
 }  // namespace
