@@ -23,6 +23,9 @@ struct TransferOptions {
     // Asked at every progress report: true aborts the transfer (a stop
     // request). Empty: never.
     std::function<bool()> stopRequested;
+    // FetchToFile hands every piece of the resource, in order, to this
+    // observer as it is written (for a hash computed while the data arrives).
+    std::function<void(const char* data, std::size_t size)> dataObserver;
 };
 
 // Progress statuses handed to a TransferProgress.
