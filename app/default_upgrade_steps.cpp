@@ -11,6 +11,7 @@
 #include "install/download_progress_sink.h"
 #include "install/package_download.h"
 #include "install/package_installation.h"
+#include "install/release_trust.h"
 #include "install/work_folder.h"
 #include "settings/client_settings.h"
 #include "settings/manifest.h"
@@ -46,14 +47,16 @@ UpgradeSteps DefaultUpgradeSteps() {
         ManifestState state;
         state.versions = std::move(engine.versions);
         state.packageBaseUrl = std::move(engine.packageBaseUrl);
-        const ManifestSettings settings{&ClientSettings::ReadInstalledVersion,
-                                        &ClientSettings::ReadManifestAddress};
+        ManifestSettings settings{&ClientSettings::ReadInstalledVersion,
+                                  &ClientSettings::ReadManifestAddress};
         TransferOptions options;
         options.stopRequested = [&engine] { return engine.cancelRequested.load() != 0; };
         options.retryPausesMs = MANIFEST_RETRY_PAUSES_MS;
+        RequireTrustAnchor(LoadTrustAnchor(ClientSettings::ReadClientFolder()), options, settings);
         std::string reason;
         const int result = FetchManifest(state, settings, options, &reason);
         if (!result) engine.SetFailureReason(reason);
+        engine.trustCheckFailed.store(state.trustFailed ? 1 : 0);
         engine.versions = std::move(state.versions);
         engine.packageBaseUrl = std::move(state.packageBaseUrl);
         engine.installedVersion = state.installedVersion;
@@ -70,14 +73,16 @@ UpgradeSteps DefaultUpgradeSteps() {
     steps.downloadPackages = [](UpgradeEngine& engine) {
         const DownloadProgressSink sink(engine.cancelRequested, engine.currentPackageBytes,
                                         engine.completedPackageBytes, &engine.notifyWindow);
+        bool hashMismatch = false;
         const DownloadRun run{engine.versions, engine.packageBaseUrl, engine.currentPackageBytes,
-                              engine.completedPackageBytes};
+                              engine.completedPackageBytes, &hashMismatch};
         TransferOptions options;
         options.retryPausesMs = PACKAGE_RETRY_PAUSES_MS;
         std::string reason;
         const int result = DownloadPackages(run, &sink, &UnpackWithCabinetExtractor,
                                             WorkFolderPath(), options, &reason);
         if (!result) engine.SetFailureReason(reason);
+        engine.trustCheckFailed.store(hashMismatch ? 1 : 0);
         return result;
     };
     steps.isClientRunning = [](UpgradeEngine&) { return IsClientRunning() ? 1 : 0; };

@@ -34,6 +34,7 @@ int UpgradeEngine::FetchManifest() {
     totalDownloadBytes.store(0);
     completedPackageBytes.store(0);
     SetFailureReason(std::string());
+    trustCheckFailed.store(0);
     return RunStep(steps_.fetchManifest, *this);
 }
 int UpgradeEngine::HasNewerVersion() { return RunStep(steps_.hasNewerVersion, *this); }

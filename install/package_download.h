@@ -20,6 +20,9 @@ struct DownloadRun {
     const std::string& packageBaseUrl;            // the manifest's SrcPath
     std::atomic<int32_t>& currentPackageBytes;    // declared size of the package in transfer
     std::atomic<int32_t>& completedPackageBytes;  // declared sizes of the packages done
+    // Set when the step fails because a package's SHA-256 differs from its
+    // manifest value (not because of the network).
+    bool* hashMismatch = nullptr;
 };
 
 // Unpacks the cabinet at cabinetPath into folder (ending in "/"). Its result
@@ -39,7 +42,8 @@ std::string PackageFileName(int32_t id);
 std::string PackageAddress(const std::string& base, int32_t id);
 
 // Whether the file at path is a whole package for entry, so that it need not
-// be fetched again: its size equals the declared CABSIZE.
+// be fetched again: its size equals the declared CABSIZE and, where the
+// manifest gives a SHA256, its hash matches.
 bool IsCompletePackage(const std::string& path, const VersionEntry& entry);
 
 // Prepares workFolder (see PrepareWorkFolder; a folder that fails its checks
@@ -52,7 +56,10 @@ bool IsCompletePackage(const std::string& path, const VersionEntry& entry);
 // and adds currentPackageBytes to
 // completedPackageBytes. Both counters start at 0. Answers 1 when every
 // package was fetched, 0 at the first one that was not (the rest are not
-// requested; packages done before stay) or on any other failure. A reason
+// requested; packages done before stay) or on any other failure. A package
+// whose entry carries a sha256 is hashed while it downloads; when the hash
+// differs, the package file is removed before anything unpacks it and the step
+// fails. A reason
 // goes to *reason when given. Never throws.
 int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
                      const PackageUnpacker& unpack, const std::string& workFolder,

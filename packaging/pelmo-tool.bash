@@ -49,7 +49,7 @@ _pelmo_tool() {
             cab:create) options='--codec --max-size -o' ;;
             pak:unpack) options='--sync' ;;
             manifest:*) options='--installed -p' ;;
-            key:generate) options='--no-password -p -s' ;;
+            key:generate) options='--no-password -f -p -s' ;;
             sign:*) options='-s -t' ;;
             verify:*) options='-p' ;;
             publish:check) options='--installed -p' ;;

@@ -20,6 +20,10 @@ std::string ReadNotedValidator(const std::string& infoPath, const std::string& a
     std::ifstream info(infoPath);
     std::string notedAddress, validator;
     if (!std::getline(info, notedAddress) || !std::getline(info, validator)) return "";
+    // It goes into a request header: nothing that could end the line.
+    for (const char c : validator) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return "";
+    }
     return notedAddress == address ? validator : "";
 }
 
@@ -44,6 +48,7 @@ class PartialFile final : public transfer::Sink {
             if (start != 0) {
                 error_ = "the server resumed at byte " + std::to_string(start) + ", not " +
                          std::to_string(size_);
+                Discard();  // not to be resumed again
                 return false;
             }
             // The whole resource again: what is on disk no longer counts.

@@ -15,6 +15,9 @@ void PrintUsage(std::FILE* out) {
         "  cab       list, extract, test and create cabinets\n"
         "  pak       list, unpack and pack compound files\n"
         "  manifest  show what a client at a given version would download\n"
+        "  key       make a signing key pair\n"
+        "  sign      sign files (FILE.minisig beside each)\n"
+        "  verify    check a file's signature\n"
         "  help [COMMAND]  this text, or a command's arguments\n"
         "  --version       the version\n",
         out);
@@ -47,6 +50,9 @@ int main(int argc, char** argv) {
     if (command == "pak") return RunPakCommand(args);
     if (command == "manifest") return RunSiblingProgram("pelmo-tool-manifest", args);
     if (command == "publish") return RunPublishCommand(args);
+    if (command == "key") return RunKeyCommand(args);
+    if (command == "sign") return RunSignCommand(args);
+    if (command == "verify") return RunVerifyCommand(args);
     std::fprintf(stderr, "pelmo-tool: unknown command '%s'\n", command.c_str());
     PrintUsage(stderr);
     return 2;

@@ -1,11 +1,13 @@
 // Whole runs of pelmo-upgrader --console on an unreliable network: a run
-// killed half way through a package, and a run through a proxy.
+// killed half way through a package, and a run through a proxy. The manifest
+// gives the package's SHA-256, which the resumed download must match.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include "app_test_support.h"
 #include "settings/client_settings.h"
 #include "tests/support/http_server.h"
+#include "trust/sha256.h"
 #include "upgrade_app_process.h"
 
 namespace pelmo {
@@ -42,11 +44,13 @@ class NetworkRunTest : public ::testing::Test {
     int32_t Publish(const std::string& content, std::vector<std::string> faults) {
         const int32_t size = testing::program::MakeServedPackage(folder(), Env(), 2004,
                                                                  {{"data.bin", content}});
+        std::string hash;
+        EXPECT_TRUE(trust::Sha256OfFile(folder() + "/www/2004.cab", hash, nullptr));
         server = std::make_unique<TestHttpServer>(folder() + "/www", faults);
         WriteWholeFile(folder() + "/www/upgrade.xml",
                        "<?xml version=\"1.0\"?>\n<versions SrcPath=\"" + server->Url("/") +
                            "\">\n<version ID=\"2004\" CABSIZE=\"" + std::to_string(size) +
-                           "\"/>\n</versions>\n");
+                           "\" SHA256=\"" + hash + "\"/>\n</versions>\n");
         ClientSettings::WriteInstalledVersion(2003);
         EXPECT_EQ(testing::program::RunTool({"reg", "set", "EXEPATH", "sz", folder() + "/c/x.exe"},
                                             Env(), folder()),

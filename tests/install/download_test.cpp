@@ -15,6 +15,7 @@
 #include "tests/support/package_cabinet.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/wait_until.h"
+#include "trust/sha256.h"
 
 namespace pelmo {
 namespace {
@@ -154,6 +155,31 @@ TEST_F(PackageDownload, PackagesAreUnpackedIntoTheWorkFolder) {
     EXPECT_EQ(ReadWholeFile(Work("notes.txt")), "two");  // a later package overwrites
 }
 
+// Without any trust anchor a manifest's SHA256 still guards against a broken
+// transfer: the package is hashed as it arrives and refused before unpacking.
+TEST_F(PackageDownload, PackageHashIsCheckedBeforeUnpacking) {
+    Publish(7, 300000);
+    Publish(8, 1000);
+    StartServer();
+    trust::Sha256 hash;
+    hash.Update(Content(7, 300000).data(), 300000);
+    const std::string right = hash.FinishHex();
+    const std::string wrong = std::string(63, '0') + "1";
+    bool mismatch = false;
+    std::vector<VersionEntry> versions = {{7, 1, right}, {8, 1, wrong}};
+    DownloadRun run{versions, base_, current_, completed_, &mismatch};
+    ASSERT_EQ(DownloadPackages(
+                  run, nullptr,
+                  [this](const std::string&, const std::string& cab) { unpacked_.push_back(cab); },
+                  workFolder_, {}, &reason_),
+              0);
+    EXPECT_TRUE(mismatch);
+    EXPECT_EQ(unpacked_, std::vector<std::string>{Work("7.cab")});
+    EXPECT_FALSE(std::filesystem::exists(Work("8.cab")));
+    EXPECT_NE(reason_.find("hash mismatch"), std::string::npos) << reason_;
+    EXPECT_NE(reason_.find(wrong), std::string::npos) << reason_;
+}
+
 TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlashAndOnlyWholePackagesAreReused) {
     Publish(2004, 10);
     StartServer();
@@ -251,6 +277,12 @@ TEST_F(PackageDownload, CancelDuringTheSecondOfThree) {
     EXPECT_EQ(unpacked_.size(), 1u);
 }
 
+std::string HashOf(const std::string& data) {
+    trust::Sha256 hash;
+    hash.Update(data.data(), data.size());
+    return hash.FinishHex();
+}
+
 // Options with short pauses: the program's own wait 1, 2, 4, 8 and 16 s.
 TransferOptions QuickRetries() {
     TransferOptions options;
@@ -267,7 +299,13 @@ TEST_F(PackageDownload, CutTransfersResumeAndTheCountersNeverGoBack) {
     StartServer({"/pkgs/2004.cab=drop-at:" + std::to_string(size / 10),
                  "/pkgs/2005.cab=drop-at:" + std::to_string(size / 2),
                  "/pkgs/2006.cab=drop-at:" + std::to_string(size / 10 * 9)});
-    ASSERT_EQ(Run({{2004, 1}, {2005, 2}, {2006, 3}}, QuickRetries()), 1) << reason_;
+    // With the packages' hashes: each must cover the whole package once.
+    ASSERT_EQ(Run({{2004, 1, HashOf(Content(2004, size))},
+                   {2005, 2, HashOf(Content(2005, size))},
+                   {2006, 3, HashOf(Content(2006, size))}},
+                  QuickRetries()),
+              1)
+        << reason_;
     for (int32_t id : {2004, 2005, 2006}) {
         const std::string path = "/pkgs/" + PackageFileName(id);
         EXPECT_TRUE(ReadWholeFile(Work(PackageFileName(id))) == Content(id, size)) << id;
@@ -294,7 +332,11 @@ TEST_F(PackageDownload, ARestartFromZeroKeepsOnlyTheBytesOfTheLastAnswer) {
     published_.Write("pkgs/2005-new.cab", Content(77, size - 1000));
     StartServer({"/pkgs/2004.cab=drop-at:4000000,ignore-range",
                  "/pkgs/2005.cab=drop-at:4000000,change:pkgs/2005-new.cab"});
-    ASSERT_EQ(Run({{2004, 1}, {2005, 2}}, QuickRetries()), 1) << reason_;
+    ASSERT_EQ(Run({{2004, 1, HashOf(Content(2004, size))},
+                   {2005, 2, HashOf(Content(77, size - 1000))}},
+                  QuickRetries()),
+              1)
+        << reason_;
     EXPECT_TRUE(ReadWholeFile(Work("2004.cab")) == Content(2004, size));
     EXPECT_TRUE(ReadWholeFile(Work("2005.cab")) == Content(77, size - 1000));
     EXPECT_EQ(server_->AnswerBytes("/pkgs/2004.cab"), (std::vector<uint64_t>{4000000, size}));
