@@ -35,9 +35,7 @@ std::string Noise(std::size_t size) {
 class NetworkRunTest : public ::testing::Test {
   protected:
     std::map<std::string, std::string> Env() const {
-        return {{"PELMO_REGISTRY", folder() + "/registry.db"},
-                {"XDG_RUNTIME_DIR", folder()},
-                {"TMPDIR", folder()}};
+        return testing::program::FolderEnv(folder());
     }
     std::string folder() const { return environment.folder(); }
     // Package 2004 served by the test server with faults; the client at 2003.
