@@ -222,19 +222,34 @@ void CopyCareful(State& s, uint32_t to, uint32_t offset, uint32_t length) {
     }
 }
 
+// Copies 16 bytes through a register: both are read before either is written,
+// so the two ranges may overlap.
+inline void Move16(uint8_t* dst, const uint8_t* src) {
+    uint8_t chunk[16];
+    std::memcpy(chunk, src, 16);
+    std::memcpy(dst, chunk, 16);
+}
+
 // The same once the write position is past the mirrored part: the source runs
 // on into the mirror instead of wrapping. Copies by 8 or 16 bytes may write
 // past the match; the bytes there are saved and put back.
+//
+// A source behind the destination repeats bytes written by this match, so it
+// is copied by chunks no longer than the distance. A source ahead of it (an
+// offset close to the window size, reaching the previous pass of the window)
+// is never reached by this match's writes, whose chunks run ahead of their
+// reads: chunk i reads [from + i, from + i + 16) before writing
+// [to + i, to + i + 16), and every later read starts past every earlier write.
 inline void CopyFast(uint8_t* window, uint32_t windowMask, uint32_t to, uint32_t offset,
                      uint32_t length) {
     uint32_t from = (to - offset) & windowMask;
     uint8_t* dst = window + to;
     const uint8_t* src = window + from;
-    uint32_t distance = to - from;  // wraps when the source lies ahead
-    if (from > to || distance >= 16) {
+    uint32_t distance = to - from;  // wraps to a large value when the source lies ahead
+    if (distance >= 16) {
         uint8_t saved[16];
         std::memcpy(saved, dst + length, 16);
-        for (uint32_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
+        for (uint32_t i = 0; i < length; i += 16) Move16(dst + i, src + i);
         std::memcpy(dst + length, saved, 16);
     } else if (distance >= 8) {
         uint8_t saved[8];

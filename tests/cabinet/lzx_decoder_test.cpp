@@ -286,6 +286,63 @@ TEST(LzxDecoder, FrameCrossingTheWindowEndIsRefused) {
     EXPECT_EQ(decoder.Decode(std::vector<uint8_t>(10000, 7), 10000, out), CAB_DECODER_DATA_ERROR);
 }
 
+// Matches of every short distance, with the source behind the write position
+// or, in the window's second pass, just ahead of it (offsets close to the
+// window size), decode as byte-by-byte copies would.
+TEST(LzxDecoder, MatchesOfEveryShortDistanceInBothDirections) {
+    const uint32_t window = 1u << 15;
+    std::vector<uint8_t> history = lzx_test::RandomData(window, 5);
+    StreamBuilder s(15);
+    s.Translation(false);
+    s.RawBlockHeader(window, 1, 1, 1);
+    s.Bytes(history);
+    std::vector<lzx_test::Frame> frames = {{s.EndFrame(), window}};
+
+    std::vector<std::pair<uint32_t, uint32_t>> matches;  // offset, length
+    const uint32_t lengths[] = {17, 33, 50, 9};
+    for (uint32_t d = 1; d <= 20; ++d) matches.push_back({d, lengths[d % 4]});
+    for (uint32_t d = 3; d <= 20; ++d) matches.push_back({window - d, lengths[d % 4]});
+    std::vector<int> symbols;
+    for (int c = 'a'; c <= 'z'; ++c) symbols.push_back(c);
+    for (auto [offset, length] : matches) {
+        symbols.push_back(StreamBuilder::MainSymbol(lzx::PositionSlotOf(offset + 2), length));
+    }
+    uint32_t blockSize = 300;
+    for (auto match : matches) blockSize += match.second;
+    auto copy = [&history](uint32_t offset, uint32_t length) {
+        for (uint32_t i = 0; i < length; ++i) history.push_back(history[history.size() - offset]);
+    };
+    s.BlockHeader(1, blockSize);
+    s.Trees(symbols, {9 - 9, 17 - 9, 33 - 9, 50 - 9});
+    for (int i = 0; i < 300; ++i) {
+        s.Literal(static_cast<uint8_t>('a' + i % 26));
+        history.push_back(static_cast<uint8_t>('a' + i % 26));
+    }
+    for (auto [offset, length] : matches) {
+        int slot = lzx::PositionSlotOf(offset + 2);
+        s.Match(slot, length, offset + 2 - lzx::kPositionBase[slot]);
+        copy(offset, length);
+    }
+    // Sources 1 and 2 bytes ahead need offsets no slot reaches: a raw block
+    // sets them as repeated offsets.
+    s.RawBlockHeader(2, window - 1, window - 2, 1);
+    s.Bytes({'x', 'y'});
+    history.push_back('x');
+    history.push_back('y');
+    s.BlockHeader(1, 66);
+    s.Trees({'a', StreamBuilder::MainSymbol(0, 33), StreamBuilder::MainSymbol(1, 33)}, {33 - 9});
+    s.Match(0, 33);
+    copy(window - 1, 33);
+    s.Match(1, 33);
+    copy(window - 2, 33);
+    frames.push_back({s.EndFrame(), blockSize + 2 + 66});
+
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.DecodeAll(frames, out), CAB_DECODER_OK);
+    EXPECT_EQ(out, history);
+}
+
 TEST(LzxDecoder, ResetStartsAFreshFolder) {
     Decoder decoder(15);
     std::vector<uint8_t> out;
