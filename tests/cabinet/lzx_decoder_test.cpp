@@ -154,27 +154,42 @@ uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t at) {
     return value;
 }
 
+// Each operand at its boundary: an E8 byte at stream offset `at` with operand
+// `value` becomes `expected`.
 TEST(LzxDecoder, CallTranslationRules) {
     const uint32_t size = 1000000;
-    std::vector<uint8_t> frame(40, 0x11);
-    frame[2] = 0xE8;  // 0 <= 50 < size: becomes 50 - 2
-    PutLe32(frame, 3, 50);
-    frame[8] = 0xE8;  // -1, and 1 <= 8: becomes -1 + size
-    PutLe32(frame, 9, 0xFFFFFFFFu);
-    frame[14] = 0xE8;  // -20 with 20 > 14: unchanged
-    PutLe32(frame, 15, static_cast<uint32_t>(-20));
-    frame[20] = 0xE8;  // beyond the size: unchanged
-    PutLe32(frame, 21, size);
-    frame[33] = 0xE8;  // L - 7: its operand is made of sentinel bytes and thrown away
-    frame[34] = 0xE8;  // L - 6 and after: never examined
-    PutLe32(frame, 35, 7);
+    struct Case {
+        uint32_t value;
+        uint32_t expected;
+    };
+    // The second frame's E8 bytes are at stream offsets 100, 110, ...
+    auto at = [](size_t i) { return static_cast<uint32_t>(100 + 10 * i); };
+    const Case cases[] = {
+        {0, 0u - at(0)},                       // 0 <= value < size: value - at
+        {50, 50 - at(1)},                      //
+        {size - 1, size - 1 - at(2)},          // the largest translated forward
+        {size, size},                          // size and above: unchanged
+        {0u - at(4), 0u - at(4) + size},       // -at, the smallest negative translated
+        {0u - at(5) - 1, 0u - at(5) - 1},      // -(at + 1): unchanged
+        {0xFFFFFFFFu, 0xFFFFFFFFu + size},     // -1
+        {0x80000000u, 0x80000000u},            // the most negative: unchanged
+    };
+    std::vector<uint8_t> first(100, 0x11);
+    std::vector<uint8_t> frame(100, 0x22);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        frame[10 * i] = 0xE8;
+        PutLe32(frame, 10 * i + 1, cases[i].value);
+    }
+    frame[93] = 0xE8;  // L - 7: its operand is made of sentinel bytes and thrown away
+    frame[94] = 0xE8;  // L - 6 and after: never examined
+    PutLe32(frame, 95, 7);
     StreamBuilder s(15);
     Decoder decoder(15);
     std::vector<uint8_t> out;
-    ASSERT_EQ(decoder.Decode(TranslatedRawFrame(s, size, 45, frame), 40, out), CAB_DECODER_OK);
+    ASSERT_EQ(decoder.Decode(TranslatedRawFrame(s, size, 205, first), 100, out), CAB_DECODER_OK);
+    ASSERT_EQ(decoder.Decode(frame, 100, out), CAB_DECODER_OK);
     std::vector<uint8_t> expected = frame;
-    PutLe32(expected, 3, 48);
-    PutLe32(expected, 9, size - 1);
+    for (size_t i = 0; i < std::size(cases); ++i) PutLe32(expected, 10 * i + 1, cases[i].expected);
     EXPECT_EQ(out, expected);
 
     // A frame shorter than 6 bytes is never translated, but counts for the
