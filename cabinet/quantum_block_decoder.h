@@ -60,12 +60,12 @@ class QuantumArithmeticDecoder {
         for (;;) {
             const uint32_t differ = low_ ^ high_;
             if ((differ & 0x8000) == 0) {
-                // Leading bits on which low and high agree leave all at once.
+                // Leading bits on which low and high agree leave all at once;
+                // afterwards their top bits differ.
                 const int count = std::countl_zero(static_cast<uint16_t>(differ));
                 low_ = (low_ << count) & 0xFFFF;
                 high_ = ((high_ << count) | ((1u << count) - 1)) & 0xFFFF;
                 code_ = ((code_ << count) | bits_.Read(count)) & 0xFFFF;
-                continue;
             }
             // Go on only when low has bit 14 set and high has it clear.
             if ((low_ & ~high_ & 0x4000) == 0) return;
