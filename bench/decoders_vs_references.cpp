@@ -142,8 +142,8 @@ Run OurDecoder(const Frames& frames, Create create, Decompress decompress, Reset
             // The reader hands each block over in its compressed buffer.
             std::copy(block.begin(), block.end(), input.begin());
             uint32_t size = static_cast<uint32_t>(std::min(kFrame, corpus.size() - at));
-            if (decompress(handle, input.data(), static_cast<uint32_t>(block.size()),
-                           output.data(), &size) != CAB_DECODER_OK) {
+            if (decompress(handle, input.data(), static_cast<uint32_t>(block.size()), output.data(),
+                           &size) != CAB_DECODER_OK) {
                 Fail("our decoder failed");
             }
             Check(check, corpus, at, output.data(), size);
@@ -196,8 +196,8 @@ Run ZlibWhole(const Bytes& deflated) {
     return [&deflated](const Bytes& corpus, bool check) {
         Bytes output(corpus.size());
         uLongf size = static_cast<uLongf>(output.size());
-        if (uncompress(output.data(), &size, deflated.data(), static_cast<uLong>(deflated.size())) !=
-            Z_OK) {
+        if (uncompress(output.data(), &size, deflated.data(),
+                       static_cast<uLong>(deflated.size())) != Z_OK) {
             Fail("inflate failed");
         }
         Check(check, corpus, 0, output.data(), size);
@@ -252,18 +252,22 @@ int main(int argc, char** argv) {
         std::vector<double> seconds;
     };
     std::vector<Row> rows = {
-        {"MSZIP (ours)", "mszip", OurDecoder(mszip, MszipCreate, MszipDecompress, MszipReset, MszipDestroy),
+        {"MSZIP (ours)",
+         "mszip",
+         OurDecoder(mszip, MszipCreate, MszipDecompress, MszipReset, MszipDestroy),
          {}},
         {"zlib inflate, MSZIP blocks", "mszip", ZlibBlocks(mszip), {}},
         {"libdeflate, MSZIP blocks", "mszip", LibdeflateBlocks(mszip), {}},
-        {"LZX (ours)", "lzx",
+        {"LZX (ours)",
+         "lzx",
          OurDecoder(
              lzx,
              [](uint32_t* maxBlock, uint32_t* bufferSize, const DecoderServices& s,
                 DecoderHandle* h) { return LzxCreate(maxBlock, 1u << 21, bufferSize, s, h); },
              LzxDecompress, LzxReset, LzxDestroy),
          {}},
-        {"Quantum (ours)", "quantum",
+        {"Quantum (ours)",
+         "quantum",
          OurDecoder(
              quantum,
              [](uint32_t* maxBlock, uint32_t* bufferSize, const DecoderServices& s,

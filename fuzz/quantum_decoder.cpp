@@ -79,8 +79,8 @@ void DecodeBlocks(int bits, bool paged, const uint8_t* data, size_t size) {
         // A copy of exactly the block's bytes, so that reading past it is caught.
         std::vector<uint8_t> input(data + offset, data + offset + inputSize);
         offset += inputSize;
-        const bool accepted = cab::QuantumDecompress(handle, input.data(), inputSize,
-                                                     output.data(), &outputSize) == CAB_DECODER_OK;
+        const bool accepted = cab::QuantumDecompress(handle, input.data(), inputSize, output.data(),
+                                                     &outputSize) == CAB_DECODER_OK;
         if (comparable) {
             const bool referenceAccepted =
                 reference.Decode(input.data(), inputSize, outputSize, expected);

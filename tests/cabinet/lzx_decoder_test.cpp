@@ -165,14 +165,14 @@ TEST(LzxDecoder, CallTranslationRules) {
     // The second frame's E8 bytes are at stream offsets 100, 110, ...
     auto at = [](size_t i) { return static_cast<uint32_t>(100 + 10 * i); };
     const Case cases[] = {
-        {0, 0u - at(0)},                       // 0 <= value < size: value - at
-        {50, 50 - at(1)},                      //
-        {size - 1, size - 1 - at(2)},          // the largest translated forward
-        {size, size},                          // size and above: unchanged
-        {0u - at(4), 0u - at(4) + size},       // -at, the smallest negative translated
-        {0u - at(5) - 1, 0u - at(5) - 1},      // -(at + 1): unchanged
-        {0xFFFFFFFFu, 0xFFFFFFFFu + size},     // -1
-        {0x80000000u, 0x80000000u},            // the most negative: unchanged
+        {0, 0u - at(0)},                    // 0 <= value < size: value - at
+        {50, 50 - at(1)},                   // an ordinary call
+        {size - 1, size - 1 - at(2)},       // the largest translated forward
+        {size, size},                       // size and above: unchanged
+        {0u - at(4), 0u - at(4) + size},    // -at, the smallest negative translated
+        {0u - at(5) - 1, 0u - at(5) - 1},   // -(at + 1): unchanged
+        {0xFFFFFFFFu, 0xFFFFFFFFu + size},  // -1
+        {0x80000000u, 0x80000000u},         // the most negative: unchanged
     };
     std::vector<uint8_t> first(100, 0x11);
     std::vector<uint8_t> frame(100, 0x22);

@@ -100,7 +100,8 @@ TEST(MszipStream, EveryLengthAndDistanceCode) {
     std::vector<unsigned> distances;
     for (unsigned code = 0; code < 30; ++code) {
         distances.push_back(BitWriter::kDistanceBase[code]);
-        distances.push_back(BitWriter::kDistanceBase[code] + (1u << BitWriter::kDistanceExtra[code]) - 1);
+        distances.push_back(BitWriter::kDistanceBase[code] +
+                            (1u << BitWriter::kDistanceExtra[code]) - 1);
     }
     unsigned length = 3;
     while (length <= 258) {
