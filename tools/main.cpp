@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     if (command == "cab") return RunCabCommand(args);
     if (command == "pak") return RunPakCommand(args);
     if (command == "manifest") return RunSiblingProgram("pelmo-tool-manifest", args);
-    if (command == "publish") return RunPublishCommand(args);
+    if (command == "publish") return RunSiblingProgram("pelmo-tool-publish", args);
     std::fprintf(stderr, "pelmo-tool: unknown command '%s'\n", command.c_str());
     PrintUsage();
     return 2;

@@ -1,0 +1,36 @@
+// Signing the manifest and checking its signature (minisign formats).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace pelmo::tools {
+
+class ManifestSigner {
+  public:
+    ManifestSigner();
+    ~ManifestSigner();
+    ManifestSigner(const ManifestSigner&) = delete;
+    ManifestSigner& operator=(const ManifestSigner&) = delete;
+
+    // Loads a secret key file (its password from PELMO_KEY_PASSWORD or the
+    // terminal when it is encrypted). False with a reason on failure.
+    bool Load(const std::string& secretKeyFile, std::string* reason);
+    // Signs the file at path, writing path + ".minisig".
+    bool Sign(const std::string& path, std::string* reason) const;
+    // Whether signatureText is this key's valid signature of the file at path.
+    bool Signs(const std::string& path, std::string_view signatureText) const;
+
+  private:
+    struct Key;
+    std::unique_ptr<Key> key_;
+};
+
+// Checks a manifest's text against its signature file's text with the public
+// key file. False with a reason when the key cannot be read or the signature
+// does not verify.
+bool VerifyManifestSignature(const std::string& publicKeyFile, std::string_view manifest,
+                             std::string_view signature, std::string* reason);
+
+}  // namespace pelmo::tools
