@@ -14,5 +14,8 @@ int RunCabCommand(const Args& args);
 int RunPakCommand(const Args& args);
 int RunManifestCommand(const Args& args);
 int RunPublishCommand(const Args& args);
+int RunKeyCommand(const Args& args);
+int RunSignCommand(const Args& args);
+int RunVerifyCommand(const Args& args);
 
 }  // namespace pelmo::tools

@@ -16,6 +16,9 @@ void PrintUsage() {
         "  pak       list, unpack and pack compound files\n"
         "  manifest  show what a client at a given version would download\n"
         "  publish   build a release: packages plus manifest\n"
+        "  key       make a signing key pair\n"
+        "  sign      sign files (FILE.minisig beside each)\n"
+        "  verify    check a file's signature\n"
         "Run 'pelmo-tool COMMAND --help' for a command's arguments.\n",
         stderr);
 }
@@ -35,6 +38,9 @@ int main(int argc, char** argv) {
     if (command == "pak") return RunPakCommand(args);
     if (command == "manifest") return RunSiblingProgram("pelmo-tool-manifest", args);
     if (command == "publish") return RunSiblingProgram("pelmo-tool-publish", args);
+    if (command == "key") return RunKeyCommand(args);
+    if (command == "sign") return RunSignCommand(args);
+    if (command == "verify") return RunVerifyCommand(args);
     std::fprintf(stderr, "pelmo-tool: unknown command '%s'\n", command.c_str());
     PrintUsage();
     return 2;

@@ -14,9 +14,9 @@
 #include "platform/compound_file_reader.h"
 #include "platform/transport.h"
 #include "settings/manifest.h"
-#include "tools/release_digest.h"
 #include "tools/release_signing.h"
 #include "tools/release_tree.h"
+#include "trust/sha256.h"
 
 namespace pelmo::tools {
 
@@ -105,7 +105,7 @@ bool CheckPackage(const ManifestState& state, const VersionEntry& entry, const s
         return false;
     }
     std::string hash;
-    if (!DigestFile(cabinet, hash, error)) return false;
+    if (!trust::Sha256OfFile(cabinet, hash, error)) return false;
     std::printf("  %" PRIu64 " bytes, sha256 %s\n", size, hash.c_str());
 
     const std::string folder = scratch + "/" + number + "/";

@@ -103,30 +103,22 @@ bool StillInPlace(const std::string& outDir, const PublishedVersion& v) {
 
 // Writes the signature (when signing) and then the manifest, unless both
 // already hold what they should.
-bool WriteManifest(const PublishOptions& options, const ManifestSigner* signer,
+bool WriteManifest(const std::string& outDir, const ManifestSigner* signer,
                    const std::string& text, std::string* error) {
-    const std::string path = options.outDir + "/" + MANIFEST_NAME;
-    const std::string signaturePath = path + ".minisig";
-    const bool same = HoldsText(path, text);
+    const std::string signatureName = std::string(MANIFEST_NAME) + ".minisig";
+    const std::string signaturePath = outDir + "/" + signatureName;
+    const bool same = HoldsText(outDir + "/" + MANIFEST_NAME, text);
     if (signer == nullptr) {
         if (same) return true;
         // A signature of the old text would only be refused.
         std::remove(signaturePath.c_str());
-        return ReplaceFile(options.outDir, MANIFEST_NAME, text, error);
+    } else if (!same || !signer->Signs(text, ReadText(signaturePath))) {
+        std::string signature;
+        if (!signer->Sign(text, MANIFEST_NAME, signature, error) ||
+            !ReplaceFile(outDir, signatureName, signature, error))
+            return false;
     }
-    if (same && signer->Signs(path, ReadText(signaturePath))) return true;
-    const std::string temporary = options.outDir + "/" + TemporaryName(MANIFEST_NAME);
-    if (!WriteNewFile(temporary, text, error)) return false;
-    if (!signer->Sign(temporary, error)) {
-        std::remove(temporary.c_str());
-        std::remove((temporary + ".minisig").c_str());
-        return false;
-    }
-    if (!MoveIntoPlace(temporary + ".minisig", signaturePath, error)) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return MoveIntoPlace(temporary, path, error);
+    return ReplaceFile(outDir, MANIFEST_NAME, text, error);
 }
 
 }  // namespace
@@ -240,7 +232,7 @@ int PublishRelease(const PublishOptions& options) {
         manifest.push_back({row.version.id, row.version.cabinetBytes, row.version.sha256});
     }
     if (!ReplaceFile(options.outDir, PUBLISH_RECORD_NAME, PublishRecordText(record), &error) ||
-        !WriteManifest(options, signer.get(), ManifestText(options.baseUrl, manifest), &error))
+        !WriteManifest(options.outDir, signer.get(), ManifestText(options.baseUrl, manifest), &error))
         return Fail(error);
     // Only now that no manifest names them.
     for (int32_t id : pruned) std::remove(CabinetPath(options.outDir, id).c_str());

@@ -1,32 +1,39 @@
 #include "tools/release_signing.h"
 
+#include "trust/keys.h"
+#include "trust/signature.h"
+
 namespace pelmo::tools {
 
-namespace {
-constexpr const char* UNAVAILABLE = "signing not available in this build";
-}  // namespace
-
-struct ManifestSigner::Key {};
+struct ManifestSigner::Key {
+    trust::SecretKey secret;
+};
 
 ManifestSigner::ManifestSigner() = default;
 ManifestSigner::~ManifestSigner() = default;
 
-bool ManifestSigner::Load(const std::string&, std::string* reason) {
-    *reason = UNAVAILABLE;
-    return false;
+bool ManifestSigner::Load(const std::string& secretKeyFile, std::string* reason) {
+    auto key = std::make_unique<Key>();
+    if (!trust::LoadSecretKeyFile(secretKeyFile, key->secret, reason)) return false;
+    key_ = std::move(key);
+    return true;
 }
 
-bool ManifestSigner::Sign(const std::string&, std::string* reason) const {
-    *reason = UNAVAILABLE;
-    return false;
+bool ManifestSigner::Sign(std::string_view manifest, const std::string& name,
+                          std::string& signature, std::string* reason) const {
+    return trust::SignData(key_->secret, manifest, name, "", signature, reason);
 }
 
-bool ManifestSigner::Signs(const std::string&, std::string_view) const { return false; }
+bool ManifestSigner::Signs(std::string_view manifest, std::string_view signature) const {
+    std::string ignored;
+    return trust::VerifySignature(trust::PublicKeyOf(key_->secret), manifest, signature, &ignored);
+}
 
-bool VerifyManifestSignature(const std::string&, std::string_view, std::string_view,
-                             std::string* reason) {
-    *reason = UNAVAILABLE;
-    return false;
+bool VerifyManifestSignature(const std::string& publicKeyFile, std::string_view manifest,
+                             std::string_view signature, std::string* reason) {
+    trust::PublicKey key;
+    return trust::LoadPublicKeyFile(publicKeyFile, key, reason) &&
+           trust::VerifySignature(key, manifest, signature, reason);
 }
 
 }  // namespace pelmo::tools

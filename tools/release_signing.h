@@ -17,10 +17,11 @@ class ManifestSigner {
     // Loads a secret key file (its password from PELMO_KEY_PASSWORD or the
     // terminal when it is encrypted). False with a reason on failure.
     bool Load(const std::string& secretKeyFile, std::string* reason);
-    // Signs the file at path, writing path + ".minisig".
-    bool Sign(const std::string& path, std::string* reason) const;
-    // Whether signatureText is this key's valid signature of the file at path.
-    bool Signs(const std::string& path, std::string_view signatureText) const;
+    // The signature file text for a manifest published under name.
+    bool Sign(std::string_view manifest, const std::string& name, std::string& signature,
+              std::string* reason) const;
+    // Whether signature is this key's valid signature of manifest.
+    bool Signs(std::string_view manifest, std::string_view signature) const;
 
   private:
     struct Key;

@@ -1,14 +1,12 @@
 #include "tools/release_tree.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "tools/folder_packing.h"
-#include "tools/release_digest.h"
+#include "trust/sha256.h"
 
 namespace pelmo::tools {
 
@@ -25,9 +23,9 @@ std::vector<fs::directory_entry> SortedEntries(const fs::path& folder, std::erro
     return entries;
 }
 
-// Feeds the tree below folder into digest in name order: each folder's
+// Feeds the tree below folder into hash in name order: each folder's
 // relative path, each file's path, size and bytes.
-bool DigestTree(const fs::path& folder, const std::string& prefix, Digest& digest,
+bool DigestTree(const fs::path& folder, const std::string& prefix, trust::Sha256& hash,
                 std::string* error) {
     std::error_code failure;
     const auto entries = SortedEntries(folder, failure);
@@ -36,32 +34,17 @@ bool DigestTree(const fs::path& folder, const std::string& prefix, Digest& diges
         return false;
     }
     for (const auto& entry : entries) {
-        const std::string name = prefix + entry.path().filename().string();
-        if (entry.is_directory(failure)) {
-            digest.Update("D " + name + '\n');
-            if (!DigestTree(entry.path(), name + "/", digest, error)) return false;
-            continue;
-        }
-        std::FILE* file = std::fopen(entry.path().c_str(), "rb");
-        if (file == nullptr) {
-            *error = entry.path().string() + ": cannot read";
+        std::string line = prefix + entry.path().filename().string();
+        const bool isFolder = entry.is_directory(failure);
+        line = (isFolder ? "D " : "F " + std::to_string(entry.file_size(failure)) + " ") + line + '\n';
+        if (failure) {
+            *error = entry.path().string() + ": " + failure.message();
             return false;
         }
-        digest.Update("F " + name + '\n');
-        std::vector<unsigned char> buffer(1 << 16);
-        std::uint64_t size = 0;
-        size_t n;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-            digest.Update(buffer.data(), n);
-            size += n;
-        }
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) {
-            *error = entry.path().string() + ": cannot read";
-            return false;
-        }
-        digest.Update("\nsize " + std::to_string(size) + '\n');
+        hash.Update(line.data(), line.size());
+        const bool ok = isFolder ? DigestTree(entry.path(), prefix + entry.path().filename().string() + "/", hash, error)
+                                 : trust::HashFileInto(hash, entry.path().string(), error);
+        if (!ok) return false;
     }
     return true;
 }
@@ -126,10 +109,11 @@ bool ReadReleaseTree(const std::string& folder, ReleaseTree& tree, std::string* 
     }
     tree.files = report.files;
     tree.bytes = report.bytes;
-    Digest digest;
-    digest.Update("pelmo release tree 1\n");
-    if (!DigestTree(folder, "", digest, error)) return false;
-    tree.digest = digest.FinishHex();
+    trust::Sha256 hash;
+    const std::string format = "pelmo release tree 1\n";
+    hash.Update(format.data(), format.size());
+    if (!DigestTree(folder, "", hash, error)) return false;
+    tree.digest = hash.FinishHex();
     return true;
 }
 

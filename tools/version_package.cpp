@@ -8,7 +8,7 @@
 
 #include "cabinet/writer/cabinet_writer.h"
 #include "tools/cabinet_input.h"
-#include "tools/release_digest.h"
+#include "trust/sha256.h"
 
 namespace pelmo::tools {
 
@@ -48,7 +48,7 @@ bool BuildVersionPackage(int32_t id, const ReleaseTree& tree, const CodecChoice&
     if (ok) {
         built.cabinetBytes = std::filesystem::file_size(built.temporaryPath, failure);
         if (failure) *error = failure.message();
-        ok = !failure && DigestFile(built.temporaryPath, built.sha256, error);
+        ok = !failure && trust::Sha256OfFile(built.temporaryPath, built.sha256, error);
     }
     if (!ok) {
         std::remove(built.temporaryPath.c_str());

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <map>
 
 #include "tests/support/file_contents.h"
@@ -105,25 +106,42 @@ TEST_F(PublishCommand, RepublishingRebuildsOnlyWhatChangedAndPrunesOnlyWhenAsked
     EXPECT_EQ(now.size(), 4u) << "2003.cab, 2004.cab, the manifest and the record";
 }
 
-TEST_F(PublishCommand, CheckPassesOnAGoodTreeAndNamesTheVersionOfATamperedOne) {
+TEST_F(PublishCommand, CheckPassesOnAGoodSignedTreeAndNamesWhatWasTamperedWith) {
+    const std::string key = folder_ / "release.key", pub = folder_ / "release.pub";
+    ASSERT_EQ(std::system(("minisign -G -W -p " + pub + " -s " + key + " > /dev/null").c_str()), 0);
     TestHttpServer server(out_);
-    ASSERT_EQ(Publish("--base-url " + server.Url("/") + " " + releases_ + " " + out_).status, 0);
+    ASSERT_EQ(Publish("--sign " + key + " --base-url " + server.Url("/") + " " + releases_ + " " +
+                      out_)
+                  .status,
+              0);
+    EXPECT_EQ(std::system(("minisign -Vqm " + out_ + "/versions.xml -p " + pub).c_str()), 0);
     const std::string manifest = server.Url("/versions.xml");
-    Outcome check = Publish("check --installed 2003 " + manifest);
+    Outcome check = Publish("check --installed 2003 -p " + pub + " " + manifest);
     EXPECT_EQ(check.status, 0) << check.output;
+    EXPECT_NE(check.output.find("manifest signature: verified"), std::string::npos);
     EXPECT_NE(check.output.find("skins/blue.ini"), std::string::npos) << check.output;
     EXPECT_NE(check.output.find("data/a.txt"), std::string::npos) << check.output;
     EXPECT_NE(check.output.find("check: passed"), std::string::npos) << check.output;
 
+    const std::string signature = ReadWholeFile(out_ + "/versions.xml.minisig");
+    std::string forged = signature;
+    forged.replace(forged.find("timestamp:"), 10, "timestamp:1");
+    WriteWholeFile(out_ + "/versions.xml.minisig", forged);
+    check = Publish("check --installed 2003 -p " + pub + " " + manifest);
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.output.find("check: FAILED: manifest signature: "), std::string::npos)
+        << check.output;
+    WriteWholeFile(out_ + "/versions.xml.minisig", signature);
+
     std::string cabinet = ReadWholeFile(out_ + "/2005.cab");
     cabinet[cabinet.size() - 10] ^= 0x20;
     WriteWholeFile(out_ + "/2005.cab", cabinet);
-    check = Publish("check --installed 2003 " + manifest);
+    check = Publish("check --installed 2003 -p " + pub + " " + manifest);
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.output.find("check: FAILED: 2005: "), std::string::npos) << check.output;
 
     fs::remove(out_ + "/2004.cab");
-    check = Publish("check --installed 2003 " + manifest);
+    check = Publish("check --installed 2003 -p " + pub + " " + manifest);
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.output.find("check: FAILED: 2004: cannot fetch"), std::string::npos)
         << check.output;
