@@ -121,6 +121,70 @@ bool WriteManifest(const std::string& outDir, const ManifestSigner* signer,
     return ReplaceFile(outDir, MANIFEST_NAME, text, error);
 }
 
+// Reads and checks every version's tree, in parallel.
+bool ReadTrees(const std::vector<ReleaseVersion>& versions, unsigned jobs,
+               std::vector<ReleaseTree>& trees, std::string* error) {
+    const size_t count = versions.size();
+    trees.resize(count);
+    std::vector<std::string> errors(count);
+    std::vector<char> ok(count, 0);
+    RunParallel(count, jobs, [&](size_t i) {
+        ok[i] = ReadReleaseTree(versions[i].folder, trees[i], &errors[i]);
+    });
+    for (size_t i = 0; i < count; ++i) {
+        if (!ok[i]) {
+            *error = errors[i];
+            return false;
+        }
+    }
+    return true;
+}
+
+// Builds the versions listed in toBuild in parallel, then renames their
+// cabinets into place and fills their rows. On failure no temporary file
+// remains.
+bool BuildPackages(const PublishOptions& options, const std::vector<ReleaseVersion>& versions,
+                   std::vector<ReleaseTree>& trees, const std::vector<size_t>& toBuild,
+                   std::vector<SummaryRow>& rows, std::string* error) {
+    PublishProgress progress(stderr, ::isatty(STDERR_FILENO) == 1);
+    for (size_t i : toBuild) progress.Add(versions[i].id, trees[i].bytes);
+    std::vector<BuiltPackage> built(toBuild.size());
+    std::vector<char> ok(toBuild.size(), 0);
+    std::vector<std::string> errors(toBuild.size());
+    RunParallel(
+        toBuild.size(), options.jobs,
+        [&](size_t k) {
+            const size_t i = toBuild[k];
+            progress.Started(k);
+            ok[k] = BuildVersionPackage(versions[i].id, trees[i], options.codec, options.outDir,
+                                        progress.Counter(k), built[k], &errors[k]);
+            trees[i].content.reset();
+            progress.Finished(k, ok[k]);
+        },
+        [&] { progress.Redraw(); });
+    progress.Redraw();
+    const auto fail = [&](const std::string& message) {
+        for (const BuiltPackage& b : built)
+            if (!b.temporaryPath.empty()) std::remove(b.temporaryPath.c_str());
+        *error = message;
+        return false;
+    };
+    for (size_t k = 0; k < toBuild.size(); ++k)
+        if (!ok[k]) return fail(errors[k]);
+    for (size_t k = 0; k < toBuild.size(); ++k) {
+        const size_t i = toBuild[k];
+        std::string message;
+        if (!MoveIntoPlace(built[k].temporaryPath, CabinetPath(options.outDir, versions[i].id),
+                           &message))
+            return fail(message);
+        built[k].temporaryPath.clear();
+        rows[i] = {{versions[i].id, trees[i].digest, options.codec.text, trees[i].files,
+                    trees[i].bytes, built[k].cabinetBytes, built[k].sha256},
+                   "built"};
+    }
+    return true;
+}
+
 }  // namespace
 
 int PublishRelease(const PublishOptions& options) {
@@ -139,16 +203,10 @@ int PublishRelease(const PublishOptions& options) {
     if (Inside(options.outDir, options.releasesDir))
         return Fail(options.outDir + ": the output folder cannot lie inside the release folder");
 
-    // Read and check every tree before anything is written.
+    // Every tree is read and checked before anything is written.
+    std::vector<ReleaseTree> trees;
+    if (!ReadTrees(versions, options.jobs, trees, &error)) return Fail(error);
     const size_t count = versions.size();
-    std::vector<ReleaseTree> trees(count);
-    std::vector<std::string> errors(count);
-    std::vector<char> ok(count, 0);
-    RunParallel(count, options.jobs, [&](size_t i) {
-        ok[i] = ReadReleaseTree(versions[i].folder, trees[i], &errors[i]);
-    });
-    for (size_t i = 0; i < count; ++i)
-        if (!ok[i]) return Fail(errors[i]);
 
     std::error_code failure;
     fs::create_directories(options.outDir, failure);
@@ -168,47 +226,7 @@ int PublishRelease(const PublishOptions& options) {
         }
     }
 
-    PublishProgress progress(stderr, ::isatty(STDERR_FILENO) == 1);
-    for (size_t i : toBuild) progress.Add(versions[i].id, trees[i].bytes);
-    std::vector<BuiltPackage> built(toBuild.size());
-    std::vector<char> builtOk(toBuild.size(), 0);
-    std::vector<std::string> buildErrors(toBuild.size());
-    RunParallel(
-        toBuild.size(), options.jobs,
-        [&](size_t k) {
-            const size_t i = toBuild[k];
-            progress.Started(k);
-            builtOk[k] = BuildVersionPackage(versions[i].id, trees[i], options.codec,
-                                             options.outDir, progress.Counter(k), built[k],
-                                             &buildErrors[k]);
-            trees[i].content.reset();
-            progress.Finished(k, builtOk[k]);
-        },
-        [&] { progress.Redraw(); });
-    progress.Redraw();
-    const auto discardBuilt = [&] {
-        for (const BuiltPackage& b : built)
-            if (!b.temporaryPath.empty()) std::remove(b.temporaryPath.c_str());
-    };
-    for (size_t k = 0; k < toBuild.size(); ++k) {
-        if (!builtOk[k]) {
-            discardBuilt();
-            return Fail(buildErrors[k]);
-        }
-    }
-    for (size_t k = 0; k < toBuild.size(); ++k) {
-        const size_t i = toBuild[k];
-        if (!MoveIntoPlace(built[k].temporaryPath, CabinetPath(options.outDir, versions[i].id),
-                           &error)) {
-            discardBuilt();
-            return Fail(error);
-        }
-        built[k].temporaryPath.clear();
-        PublishedVersion& v = rows[i].version;
-        v = {versions[i].id, trees[i].digest, options.codec.text, trees[i].files, trees[i].bytes,
-             built[k].cabinetBytes, built[k].sha256};
-        rows[i].state = "built";
-    }
+    if (!BuildPackages(options, versions, trees, toBuild, rows, &error)) return Fail(error);
 
     // Versions whose folder is gone: kept in the manifest, or pruned.
     std::vector<int32_t> pruned;
