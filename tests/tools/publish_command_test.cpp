@@ -1,17 +1,16 @@
 // pelmo-tool publish and publish check, run as child processes on real
 // folders, with the published tree served over HTTP on 127.0.0.1.
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "tests/support/file_contents.h"
 #include "tests/support/http_server.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/shell_command.h"
 
 namespace pelmo {
 namespace {
@@ -22,23 +21,10 @@ using testing::ScratchFolder;
 using testing::TestHttpServer;
 using testing::WriteWholeFile;
 
-struct Outcome {
-    int status;
-    std::string output;
-};
+using Outcome = testing::ShellOutcome;
 
 Outcome Publish(const std::string& arguments) {
-    const std::string command =
-        std::string(PELMO_BINARY_DIR "/tools/pelmo-tool publish ") + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    Outcome outcome{-1, ""};
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return testing::RunShell(PELMO_BINARY_DIR "/tools/pelmo-tool publish " + arguments);
 }
 
 // Every file of a folder with its content and modification time.
