@@ -231,11 +231,12 @@ int PublishRelease(const PublishOptions& options) {
     // Versions whose folder is gone: kept in the manifest, or pruned.
     std::vector<int32_t> pruned;
     for (const auto& [id, v] : previous) {
-        const bool present = std::any_of(versions.begin(), versions.end(),
-                                          [id](const ReleaseVersion& r) { return r.id == id; });
-        if (present) continue;
+        const int32_t gone = id;
+        if (std::any_of(versions.begin(), versions.end(),
+                        [gone](const ReleaseVersion& r) { return r.id == gone; }))
+            continue;
         if (options.prune) {
-            pruned.push_back(id);
+            pruned.push_back(gone);
         } else if (StillInPlace(options.outDir, v)) {
             rows.push_back({v, "kept"});
         }
