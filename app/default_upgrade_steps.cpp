@@ -10,6 +10,7 @@
 #include "install/download_progress_sink.h"
 #include "install/package_download.h"
 #include "install/package_installation.h"
+#include "install/release_trust.h"
 #include "install/work_folder.h"
 #include "settings/client_settings.h"
 #include "settings/manifest.h"
@@ -24,9 +25,11 @@ UpgradeSteps DefaultUpgradeSteps() {
         ManifestState state;
         state.versions = std::move(engine.versions);
         state.packageBaseUrl = std::move(engine.packageBaseUrl);
-        const ManifestSettings settings{&ClientSettings::ReadInstalledVersion,
-                                        &ClientSettings::ReadManifestAddress};
+        ManifestSettings settings{&ClientSettings::ReadInstalledVersion,
+                                  &ClientSettings::ReadManifestAddress};
+        RequireTrustAnchor(LoadTrustAnchor(ClientSettings::ReadClientFolder()), {}, settings);
         const int result = FetchManifest(state, settings);
+        engine.trustCheckFailed.store(state.trustFailed ? 1 : 0);
         engine.versions = std::move(state.versions);
         engine.packageBaseUrl = std::move(state.packageBaseUrl);
         engine.installedVersion = state.installedVersion;
@@ -43,9 +46,13 @@ UpgradeSteps DefaultUpgradeSteps() {
     steps.downloadPackages = [](UpgradeEngine& engine) {
         const DownloadProgressSink sink(engine.cancelRequested, engine.currentPackageBytes,
                                         engine.completedPackageBytes, &engine.notifyWindow);
+        bool hashMismatch = false;
         const DownloadRun run{engine.versions, engine.packageBaseUrl, engine.currentPackageBytes,
-                              engine.completedPackageBytes};
-        return DownloadPackages(run, &sink, &UnpackWithCabinetExtractor, WorkFolderPath());
+                              engine.completedPackageBytes, &hashMismatch};
+        const int result =
+            DownloadPackages(run, &sink, &UnpackWithCabinetExtractor, WorkFolderPath());
+        engine.trustCheckFailed.store(hashMismatch ? 1 : 0);
+        return result;
     };
     steps.isClientRunning = [](UpgradeEngine&) { return IsClientRunning() ? 1 : 0; };
     // Step 4: installation (install/).

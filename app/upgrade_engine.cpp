@@ -33,6 +33,7 @@ int UpgradeEngine::FetchManifest() {
     latestVersion = installedVersion;
     totalDownloadBytes.store(0);
     completedPackageBytes.store(0);
+    trustCheckFailed.store(0);
     return RunStep(steps_.fetchManifest, *this);
 }
 int UpgradeEngine::HasNewerVersion() { return RunStep(steps_.hasNewerVersion, *this); }

@@ -75,6 +75,10 @@ class UpgradeEngine : public UpgradeEngineBase {
     std::atomic<int32_t> cancelRequested{0};
     // 1 when no worker runs for this engine.
     std::atomic<int32_t> finished{1};
+    // 1 when the run's failing step failed a signature or hash check rather
+    // than the network: the dialog then names that cause. Set before the
+    // failure is posted; cleared by FetchManifest.
+    std::atomic<int32_t> trustCheckFailed{0};
 
   private:
     UpgradeSteps steps_;

@@ -1,7 +1,10 @@
 #include "install/package_download.h"
 
+#include <cstdio>
+
 #include "install/cabinet_extractor.h"
 #include "install/work_folder.h"
+#include "trust/sha256.h"
 
 namespace pelmo {
 
@@ -35,10 +38,29 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
             run.currentPackageBytes = entry.packageBytes;
             const std::string local = folder + PackageFileName(entry.id);
             const std::string address = PackageAddress(run.packageBaseUrl, entry.id);
-            const TransferResult fetched = FetchToFile(address, local, progress, options);
+            trust::Sha256 hash;
+            TransferOptions hashed = options;
+            if (!entry.sha256.empty()) {
+                hashed.dataObserver = [&hash](const char* data, std::size_t size) {
+                    hash.Update(data, size);
+                };
+            }
+            const TransferResult fetched = FetchToFile(address, local, progress, hashed);
             if (!fetched.ok) {
                 if (reason != nullptr) *reason = "cannot fetch " + address + ": " + fetched.error;
                 return 0;
+            }
+            if (!entry.sha256.empty()) {
+                const std::string actual = hash.FinishHex();
+                if (actual != entry.sha256) {
+                    std::remove(local.c_str());
+                    if (run.hashMismatch != nullptr) *run.hashMismatch = true;
+                    if (reason != nullptr) {
+                        *reason = "hash mismatch: " + address + " has SHA-256 " + actual +
+                                  ", the manifest says " + entry.sha256;
+                    }
+                    return 0;
+                }
             }
             if (unpack) unpack(folder, local);
             run.completedPackageBytes += run.currentPackageBytes.load();

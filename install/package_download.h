@@ -20,6 +20,9 @@ struct DownloadRun {
     const std::string& packageBaseUrl;            // the manifest's SrcPath
     std::atomic<int32_t>& currentPackageBytes;    // declared size of the package in transfer
     std::atomic<int32_t>& completedPackageBytes;  // declared sizes of the packages done
+    // Set when the step fails because a package's SHA-256 differs from its
+    // manifest value (not because of the network).
+    bool* hashMismatch = nullptr;
 };
 
 // Unpacks the cabinet at cabinetPath into folder (ending in "/"). Its result
@@ -44,7 +47,10 @@ std::string PackageAddress(const std::string& base, int32_t id);
 // which may be null), unpacks it with unpack and adds currentPackageBytes to
 // completedPackageBytes. Both counters start at 0. Answers 1 when every
 // package was fetched, 0 at the first one that was not (the rest are not
-// requested; packages done before stay) or on any other failure. A reason
+// requested; packages done before stay) or on any other failure. A package
+// whose entry carries a sha256 is hashed while it downloads; when the hash
+// differs, the package file is removed before anything unpacks it and the step
+// fails. A reason
 // goes to *reason when given. Never throws.
 int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
                      const PackageUnpacker& unpack, const std::string& workFolder,

@@ -58,8 +58,10 @@ class MemorySink final : public TransferSink {
 
 class FileSink final : public TransferSink {
   public:
-    FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    FileSink(int fd, std::string path, const TransferOptions& options)
+        : fd_(fd), path_(std::move(path)), observer_(options.dataObserver) {}
     bool Write(const char* data, std::size_t size) override {
+        if (observer_) observer_(data, size);
         while (size > 0) {
             const ssize_t n = ::write(fd_, data, size);
             if (n < 0) {
@@ -76,6 +78,7 @@ class FileSink final : public TransferSink {
   private:
     int fd_;
     std::string path_;
+    const std::function<void(const char*, std::size_t)>& observer_;
 };
 
 // One libcurl transfer, driven by the multi interface so that the progress
@@ -315,7 +318,7 @@ TransferResult FetchToFile(const std::string& address, const std::string& target
         result.error = ErrnoText("cannot create", temporary, errno);
         return result;
     }
-    FileSink sink(fd, temporary);
+    FileSink sink(fd, temporary, options);
     result = Fetch(address, sink, &progress, options, 0);
     if (::close(fd) != 0 && result.ok) {
         result.ok = false;

@@ -20,6 +20,9 @@ struct TransferOptions {
     long stallTimeoutMs = 60000;
     // How long to wait between two progress reports when nothing happens.
     long pollIntervalMs = 50;
+    // FetchToFile hands every piece of the resource, in order, to this
+    // observer as it is written (for a hash computed while the data arrives).
+    std::function<void(const char* data, std::size_t size)> dataObserver;
 };
 
 // Progress statuses handed to a TransferProgress.

@@ -74,6 +74,26 @@ bool TopLevelIsWellFormed(const pugi::xml_document& document, std::string* reaso
     return true;
 }
 
+// A kept entry's "SHA256": absent (empty) unless required, else 64
+// hexadecimal digits, kept in lower case.
+bool ReadPackageHash(const pugi::xml_node& version, int32_t id, bool required, std::string& hash,
+                     std::string* reason) {
+    const pugi::xml_attribute attribute = version.attribute("SHA256");
+    hash = attribute.value();
+    const std::string where = "version " + std::to_string(id) + ": ";
+    if (!attribute) {
+        if (required) SetReason(reason, where + "no SHA256, and the client requires one");
+        return !required;
+    }
+    bool valid = hash.size() == 64;
+    for (char& c : hash) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+        valid = valid && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
+    }
+    if (!valid) SetReason(reason, where + "SHA256 is not 64 hexadecimal digits");
+    return valid;
+}
+
 }  // namespace
 
 int32_t ReadDecimal(const char* text) {
@@ -95,7 +115,7 @@ bool HasNewerVersion(int32_t installedVersion, int32_t latestVersion) {
 }
 
 int ReadManifest(std::string_view bytes, int32_t threshold, ManifestState& state,
-                 std::string* reason) {
+                 std::string* reason, bool requireHashes) {
     try {
         pugi::xml_document document;
         if (!LoadManifestDocument(bytes, document, reason)) return 0;
@@ -129,7 +149,13 @@ int ReadManifest(std::string_view bytes, int32_t threshold, ManifestState& state
             const int32_t id = ReadDecimal(child.attribute("ID").value());
             if (id <= threshold) continue;
             const int32_t size = ReadDecimal(child.attribute("CABSIZE").value());
-            state.versions.push_back(VersionEntry{id, size});
+            std::string hash;
+            if (!ReadPackageHash(child, id, requireHashes, hash, reason)) {
+                state.totalDownloadBytes = static_cast<int32_t>(total);
+                state.trustFailed = true;
+                return 0;
+            }
+            state.versions.push_back(VersionEntry{id, size, std::move(hash)});
             if (id > state.latestVersion) state.latestVersion = id;
             total += static_cast<uint32_t>(size);  // 32-bit sum, wraps like the counter
         }
@@ -149,6 +175,7 @@ int FetchManifest(ManifestState& state, const ManifestSettings& settings,
         state.versions.clear();
         state.totalDownloadBytes = 0;
         state.completedPackageBytes = 0;
+        state.trustFailed = false;
         const int32_t installed =
             settings.readInstalledVersion ? settings.readInstalledVersion() : 0;
         state.installedVersion = installed;
@@ -166,11 +193,16 @@ int FetchManifest(ManifestState& state, const ManifestSettings& settings,
             SetReason(reason, "cannot fetch " + address + ": " + fetched.error);
             return 0;
         }
+        // The bytes that were checked are the bytes that are parsed.
+        if (settings.verifyDocument && !settings.verifyDocument(address, bytes, reason)) {
+            state.trustFailed = true;
+            return 0;
+        }
         // The threshold is read again after the load: the settings may have
         // changed meanwhile.
         const int32_t threshold =
             settings.readInstalledVersion ? settings.readInstalledVersion() : 0;
-        return ReadManifest(bytes, threshold, state, reason);
+        return ReadManifest(bytes, threshold, state, reason, settings.requirePackageHashes);
     } catch (...) {
         SetReason(reason, "out of memory");
         return 0;

@@ -29,12 +29,21 @@ struct ManifestState {
     int32_t latestVersion = 0;
     int32_t totalDownloadBytes = 0;
     int32_t completedPackageBytes = 0;
+    // The step failed a trust check (the manifest's signature, a missing or
+    // malformed SHA256), not the network or the document's form.
+    bool trustFailed = false;
 };
 
 // What step 1 reads from the client settings.
 struct ManifestSettings {
     std::function<int32_t()> readInstalledVersion;     // "VERSION", 0 when absent
     std::function<std::string()> readManifestAddress;  // "UPGRADECFGFILE", trimmed
+    // A client that trusts a publisher's key checks the fetched bytes before
+    // they are parsed (false with a reason refuses them) and requires a
+    // SHA256 on every kept version. Empty: no check.
+    std::function<bool(const std::string& address, std::string_view document, std::string* reason)>
+        verifyDocument{};
+    bool requirePackageHashes = false;
 };
 
 // Step 1. Resets the run's data first (those resets stay even when the step
@@ -47,10 +56,12 @@ int FetchManifest(ManifestState& state, const ManifestSettings& settings,
 
 // The part of step 1 after the fetch: parses document, accepts its root, sets
 // packageBaseUrl and appends the "version" entries whose ID is greater than
-// threshold, updating latestVersion and totalDownloadBytes, then sorts. The
-// caller has reset the state. 1 or 0 as FetchManifest. Never throws.
+// threshold, updating latestVersion and totalDownloadBytes, then sorts. A kept
+// entry's "SHA256", when present, must be 64 hexadecimal digits; with
+// requireHashes it must be present. The caller has reset the state. 1 or 0 as
+// FetchManifest. Never throws.
 int ReadManifest(std::string_view document, int32_t threshold, ManifestState& state,
-                 std::string* reason = nullptr);
+                 std::string* reason = nullptr, bool requireHashes = false);
 
 // Step 2: whether anything newer than the installed version was offered.
 bool HasNewerVersion(int32_t installedVersion, int32_t latestVersion);

@@ -1,25 +1,38 @@
 #include "trust/sha256.h"
 
+#include <openssl/evp.h>
+
 #include "trust/file_chunks.h"
-#include "trust/sodium_ready.h"
 
 namespace pelmo::trust {
-
-Sha256::Sha256() {
-    SodiumReady();
-    crypto_hash_sha256_init(&state_);
+namespace {
+constexpr std::size_t DIGEST_BYTES = 32;
 }
 
+Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
+    failed_ = context_ == nullptr || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1;
+}
+
+Sha256::~Sha256() { EVP_MD_CTX_free(context_); }
+
 void Sha256::Update(const void* data, std::size_t size) {
-    crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data), size);
+    if (!failed_ && EVP_DigestUpdate(context_, data, size) != 1) failed_ = true;
 }
 
 std::string Sha256::FinishHex() {
-    unsigned char digest[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256_final(&state_, digest);
-    char hex[2 * crypto_hash_sha256_BYTES + 1];
-    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-    return std::string(hex, 2 * crypto_hash_sha256_BYTES);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (failed_ || EVP_DigestFinal_ex(context_, digest, &length) != 1 || length != DIGEST_BYTES) {
+        failed_ = true;
+        return std::string();
+    }
+    static const char DIGITS[] = "0123456789abcdef";
+    std::string hex;
+    for (std::size_t i = 0; i < DIGEST_BYTES; ++i) {
+        hex += DIGITS[digest[i] >> 4];
+        hex += DIGITS[digest[i] & 15];
+    }
+    return hex;
 }
 
 bool HashFileInto(Sha256& hash, const std::string& path, std::string* reason) {
@@ -36,7 +49,7 @@ bool Sha256OfFile(const std::string& path, std::string& hex, std::string* reason
 }
 
 bool IsSha256Hex(std::string_view text) {
-    if (text.size() != 2 * crypto_hash_sha256_BYTES) return false;
+    if (text.size() != 2 * DIGEST_BYTES) return false;
     for (const char c : text) {
         const bool digit = c >= '0' && c <= '9';
         const bool letter = (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');

@@ -58,6 +58,8 @@ inline constexpr const char* BOX_CLIENT_RUNNING = "Pelmo程序正在运行中,�
 inline constexpr const char* BOX_CONFIG_FAILED = "下载升级配置文件失败,请检查网络连接!";
 inline constexpr const char* BOX_NO_NEW_VERSION = "没有新版本,请退出!";
 inline constexpr const char* BOX_DOWNLOAD_FAILED = "下载升级包文件失败,请检查网络连接!";
+inline constexpr const char* BOX_CONFIG_UNTRUSTED = "升级配置文件签名无效,请联系软件提供商!";
+inline constexpr const char* BOX_PACKAGE_UNTRUSTED = "升级包文件校验失败,请联系软件提供商!";
 inline constexpr const char* BOX_INSTALL_FAILED = "升级失败,请重试!";
 inline constexpr const char* BOX_RESTART_FAILED = "启动Pelmo失败,请重试!";
 }  // namespace text

@@ -72,7 +72,9 @@ void UpgradeDialog::OnNotification(int code) {
             SetStep(10, IDC_STEP1, text::PROGRESS_10);
             break;
         case WM_UPGRADE_CONFIG_FAILED:
-            ShowFailure(text::BOX_CONFIG_FAILED);
+            // A signature or hash check failed: not a network problem.
+            ShowFailure(engine_->trustCheckFailed.load() != 0 ? text::BOX_CONFIG_UNTRUSTED
+                                                              : text::BOX_CONFIG_FAILED);
             break;
         case WM_UPGRADE_CHECKING_VERSION:
             SetStep(15, IDC_STEP2, text::PROGRESS_15);
@@ -85,7 +87,8 @@ void UpgradeDialog::OnNotification(int code) {
             SetStep(20, IDC_STEP3, text::PROGRESS_20);
             break;
         case WM_UPGRADE_DOWNLOAD_FAILED:
-            ShowFailure(text::BOX_DOWNLOAD_FAILED);
+            ShowFailure(engine_->trustCheckFailed.load() != 0 ? text::BOX_PACKAGE_UNTRUSTED
+                                                              : text::BOX_DOWNLOAD_FAILED);
             break;
         case WM_UPGRADE_INSTALLING:
             SetStep(60, IDC_STEP4, text::PROGRESS_60);

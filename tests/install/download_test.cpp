@@ -14,6 +14,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/package_cabinet.h"
 #include "tests/support/scratch_folder.h"
+#include "trust/sha256.h"
 
 namespace pelmo {
 namespace {
@@ -150,6 +151,31 @@ TEST_F(PackageDownload, PackagesAreUnpackedIntoTheWorkFolder) {
     EXPECT_EQ(ReadWholeFile(Work("2004.pak")), first);
     EXPECT_EQ(ReadWholeFile(Work("2005.pak")), second);
     EXPECT_EQ(ReadWholeFile(Work("notes.txt")), "two");  // a later package overwrites
+}
+
+// Without any trust anchor a manifest's SHA256 still guards against a broken
+// transfer: the package is hashed as it arrives and refused before unpacking.
+TEST_F(PackageDownload, PackageHashIsCheckedBeforeUnpacking) {
+    Publish(7, 300000);
+    Publish(8, 1000);
+    StartServer();
+    trust::Sha256 hash;
+    hash.Update(Content(7, 300000).data(), 300000);
+    const std::string right = hash.FinishHex();
+    const std::string wrong = std::string(63, '0') + "1";
+    bool mismatch = false;
+    std::vector<VersionEntry> versions = {{7, 1, right}, {8, 1, wrong}};
+    DownloadRun run{versions, base_, current_, completed_, &mismatch};
+    ASSERT_EQ(DownloadPackages(
+                  run, nullptr,
+                  [this](const std::string&, const std::string& cab) { unpacked_.push_back(cab); },
+                  workFolder_, {}, &reason_),
+              0);
+    EXPECT_TRUE(mismatch);
+    EXPECT_EQ(unpacked_, std::vector<std::string>{Work("7.cab")});
+    EXPECT_FALSE(std::filesystem::exists(Work("8.cab")));
+    EXPECT_NE(reason_.find("hash mismatch"), std::string::npos) << reason_;
+    EXPECT_NE(reason_.find(wrong), std::string::npos) << reason_;
 }
 
 TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlash) {

@@ -322,3 +322,41 @@ TEST(ManifestNumbers, ReadDecimal) {
 
 }  // namespace
 }  // namespace pelmo
+
+namespace pelmo {
+namespace {
+
+TEST(ManifestHashes, KeptVersionsCarryWellFormedSha256) {
+    const std::string upper(64, 'A');
+    const std::string children = "<version ID=\"1\"/><version ID=\"5\" SHA256=\"" + upper +
+                                 "\"/><version ID=\"6\" SHA256=\"" + std::string(64, '0') + "\"/>";
+    ManifestState state;
+    std::string reason;
+    ASSERT_EQ(ReadManifest(Manifest(children), 1, state, &reason, true), 1) << reason;
+    ASSERT_EQ(state.versions.size(), 2u);  // version 1 is not kept: it needs no hash
+    EXPECT_EQ(state.versions[0].sha256, std::string(64, 'a'));
+
+    const std::string refused[] = {
+        "<version ID=\"5\" SHA256=\"" + std::string(63, 'a') + "\"/>",
+        "<version ID=\"5\" SHA256=\"" + std::string(63, 'a') + "g\"/>",
+        "<version ID=\"5\" SHA256=\"\"/>",
+    };
+    for (const std::string& child : refused) {
+        for (const bool required : {false, true}) {
+            ManifestState fresh;
+            EXPECT_EQ(ReadManifest(Manifest(child), 1, fresh, &reason, required), 0) << child;
+            EXPECT_TRUE(fresh.trustFailed);
+            EXPECT_EQ(reason, "version 5: SHA256 is not 64 hexadecimal digits");
+        }
+    }
+    // Absent: fine unless the client requires hashes.
+    ManifestState unsigned_;
+    EXPECT_EQ(ReadManifest(Manifest("<version ID=\"5\"/>"), 1, unsigned_, &reason), 1);
+    EXPECT_EQ(unsigned_.versions.at(0).sha256, "");
+    ManifestState required;
+    EXPECT_EQ(ReadManifest(Manifest("<version ID=\"5\"/>"), 1, required, &reason, true), 0);
+    EXPECT_EQ(reason, "version 5: no SHA256, and the client requires one");
+}
+
+}  // namespace
+}  // namespace pelmo

@@ -1,14 +1,11 @@
 // pelmo-tool manifest, run as a child process against manifests served over
 // HTTP and read from local paths.
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
 
 #include "settings/client_settings.h"
 #include "tests/support/http_server.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/shell_command.h"
 
 namespace pelmo {
 namespace {
@@ -16,23 +13,11 @@ namespace {
 using testing::ScratchFolder;
 using testing::TestHttpServer;
 
-struct Outcome {
-    int status;
-    std::string output;
-};
+using Outcome = testing::ShellOutcome;
 
 Outcome RunTool(const std::string& arguments) {
-    const std::string command =
-        std::string(PELMO_BINARY_DIR "/tools/pelmo-tool manifest ") + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    Outcome outcome{-1, ""};
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return testing::RunShell(std::string(PELMO_BINARY_DIR "/tools/pelmo-tool manifest ") +
+                             arguments);
 }
 
 const std::string WORKED_EXAMPLE =
@@ -63,6 +48,7 @@ class ManifestCommand : public ::testing::Test {
 TEST_F(ManifestCommand, WorkedExampleOverHttpAndAsAPath) {
     const std::string expected =
         "manifest: accepted\n"
+        "signature: none (\n"
         "installed version: 2003\n"
         "package base address: http://updates.example/pelmo\n"
         "to download, in installation order:\n"
@@ -70,8 +56,11 @@ TEST_F(ManifestCommand, WorkedExampleOverHttpAndAsAPath) {
         "  2005  300000 bytes  http://updates.example/pelmo/2005.cab\n"
         "total: 2 packages, 500000 bytes; latest version 2005\n";
     for (const std::string& address : {server_->Url("/worked.xml"), folder_ / "worked.xml"}) {
-        const Outcome outcome = RunTool("--installed 2003 " + address);
+        Outcome outcome = RunTool("--installed 2003 " + address);
         EXPECT_EQ(outcome.status, 0) << address;
+        // The signature line names the address it looked for.
+        const std::size_t cause = outcome.output.find("signature: none (") + 17;
+        outcome.output.erase(cause, outcome.output.find('\n', cause) - cause);
         EXPECT_EQ(outcome.output, expected) << address;
     }
 }
@@ -101,6 +90,37 @@ TEST_F(ManifestCommand, InstalledVersionFromTheStoreOrTheCommandLine) {
 
     outcome = RunTool("--installed -1 " + server_->Url("/worked.xml"));
     EXPECT_NE(outcome.output.find("total: 3 packages, 650000 bytes"), std::string::npos);
+}
+
+TEST_F(ManifestCommand, SignedManifestIsReportedAndVerifiedWithAKey) {
+    const std::string hash2004(64, 'a'), hash2005(64, 'b');
+    std::string hashed = WORKED_EXAMPLE;
+    hashed.replace(hashed.find("\"200000\"/>"), 11, "\"200000\" SHA256=\"" + hash2004 + "\"/>");
+    hashed.replace(hashed.find("\"300000\"/>"), 11, "\"300000\" SHA256=\"" + hash2005 + "\"/>");
+    folder_.Write("signed.xml", hashed);
+    const std::string tool = PELMO_BINARY_DIR "/tools/pelmo-tool ";
+    const std::string in = "cd " + folder_.path() + " && " + tool;
+    ASSERT_EQ(testing::RunShell(in + "key generate --no-password -p k.pub -s k.key").status, 0);
+    ASSERT_EQ(testing::RunShell(in + "key generate --no-password -p o.pub -s o.key").status, 0);
+    ASSERT_EQ(testing::RunShell(in + "sign -s k.key signed.xml worked.xml").status, 0);
+    const std::string address = server_->Url("/signed.xml");
+
+    Outcome outcome = RunTool("--installed 2003 " + address);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_NE(outcome.output.find("signature: present, key "), std::string::npos) << outcome.output;
+    EXPECT_NE(outcome.output.find("2005.cab  sha256 " + hash2005 + "\n"), std::string::npos);
+
+    outcome = RunTool("--installed 2003 -p " + (folder_ / "k.pub") + " " + address);
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("signature: verified with key "), std::string::npos);
+    // Another key, or a signed manifest without hashes, is refused as a client would.
+    outcome = RunTool("--installed 2003 -p " + (folder_ / "o.pub") + " " + address);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.output.find("key id mismatch"), std::string::npos) << outcome.output;
+    outcome =
+        RunTool("--installed 2003 -p " + (folder_ / "k.pub") + " " + (folder_ / "worked.xml"));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.output.find("no SHA256"), std::string::npos) << outcome.output;
 }
 
 TEST_F(ManifestCommand, UsageErrors) {

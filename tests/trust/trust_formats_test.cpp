@@ -1,6 +1,7 @@
 // Parsing of key and signature files that are damaged or hostile, and the
 // SHA-256 used for packages.
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <cstdint>
 #include <cstring>
