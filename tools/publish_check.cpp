@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -11,12 +13,14 @@
 
 #include "install/cabinet_extractor.h"
 #include "install/package_download.h"
+#include "install/release_trust.h"
 #include "platform/compound_file_reader.h"
 #include "platform/transport.h"
 #include "settings/manifest.h"
-#include "tools/release_signing.h"
 #include "tools/release_tree.h"
+#include "trust/keys.h"
 #include "trust/sha256.h"
+#include "trust/signature.h"
 
 namespace pelmo::tools {
 
@@ -85,6 +89,14 @@ bool ListContent(const CompoundStorage& storage, const std::string& prefix, uint
     return true;
 }
 
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 // Fetches, checks and opens one package as a client would.
 bool CheckPackage(const ManifestState& state, const VersionEntry& entry, const std::string& scratch,
                   std::string* error) {
@@ -106,7 +118,13 @@ bool CheckPackage(const ManifestState& state, const VersionEntry& entry, const s
     }
     std::string hash;
     if (!trust::Sha256OfFile(cabinet, hash, error)) return false;
-    std::printf("  %" PRIu64 " bytes, sha256 %s\n", size, hash.c_str());
+    if (!entry.sha256.empty() && !EqualIgnoringCase(hash, entry.sha256)) {
+        *error = number + ": the package's SHA-256 is " + hash + ", the manifest says " +
+                 entry.sha256;
+        return false;
+    }
+    std::printf("  %" PRIu64 " bytes, sha256 %s%s\n", size, hash.c_str(),
+                entry.sha256.empty() ? " (the manifest gives none)" : ", as the manifest says");
 
     const std::string folder = scratch + "/" + number + "/";
     install::CabinetExtractor extractor;
@@ -163,30 +181,34 @@ int RunPublishCheck(const Args& args) {
         return 2;
     }
 
-    std::string manifest;
-    TransferResult fetched = FetchToMemory(address, MAX_MANIFEST_BYTES, manifest);
-    if (!fetched.ok) return Failed("manifest: cannot fetch " + address + ": " + fetched.error);
-    std::string signature;
-    const bool signedManifest =
-        FetchToMemory(address + ".minisig", 64 * 1024, signature).ok;
-    std::string reason;
-    if (!publicKey.empty()) {
-        if (!signedManifest) return Failed("manifest: no signature at " + address + ".minisig");
-        if (!VerifyManifestSignature(publicKey, manifest, signature, &reason))
-            return Failed("manifest signature: " + reason);
-        std::printf("manifest signature: verified\n");
-    } else if (signedManifest) {
-        std::printf("manifest signature: present, not verified (no -p PUBFILE given)\n");
-    } else {
-        std::printf("manifest signature: none\n");
-    }
-
+    // The manifest step exactly as a client runs it; with -p as a client that
+    // ships that key as its trust anchor.
     ManifestState state;
-    state.installedVersion = state.latestVersion = installed;
-    if (ReadManifest(manifest, installed, state, &reason) == 0)
+    ManifestSettings settings;
+    settings.readInstalledVersion = [installed] { return installed; };
+    settings.readManifestAddress = [&address] { return address; };
+    std::string reason;
+    TrustAnchor anchor;
+    if (!publicKey.empty()) {
+        anchor.present = true;
+        anchor.usable = trust::LoadPublicKeyFile(publicKey, anchor.key, &reason);
+        if (!anchor.usable) return Failed(publicKey + ": " + reason);
+        RequireTrustAnchor(anchor, {}, settings);
+    }
+    if (FetchManifest(state, settings, {}, &reason) == 0)
         return Failed("manifest: refused: " + reason);
-    std::printf("manifest: accepted; %zu versions newer than %d\n", state.versions.size(),
-                static_cast<int>(installed));
+    std::string signature;
+    if (anchor.usable) {
+        std::printf("manifest: accepted, signature verified with key %s\n",
+                    trust::KeyIdText(anchor.key.keyId).c_str());
+    } else if (FetchToMemory(address + std::string(trust::SIGNATURE_SUFFIX),
+                             trust::MAX_SIGNATURE_FILE_BYTES, signature)
+                   .ok) {
+        std::printf("manifest: accepted, signed (not verified: no -p PUBFILE given)\n");
+    } else {
+        std::printf("manifest: accepted, not signed\n");
+    }
+    std::printf("%zu versions newer than %d\n", state.versions.size(), static_cast<int>(installed));
 
     ScratchFolder scratch;
     if (!scratch.Create(&reason)) return Failed(reason);

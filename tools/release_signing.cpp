@@ -29,11 +29,4 @@ bool ManifestSigner::Signs(std::string_view manifest, std::string_view signature
     return trust::VerifySignature(trust::PublicKeyOf(key_->secret), manifest, signature, &ignored);
 }
 
-bool VerifyManifestSignature(const std::string& publicKeyFile, std::string_view manifest,
-                             std::string_view signature, std::string* reason) {
-    trust::PublicKey key;
-    return trust::LoadPublicKeyFile(publicKeyFile, key, reason) &&
-           trust::VerifySignature(key, manifest, signature, reason);
-}
-
 }  // namespace pelmo::tools

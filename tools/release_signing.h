@@ -1,4 +1,4 @@
-// Signing the manifest and checking its signature (minisign formats).
+// Signing the manifest (minisign formats).
 #pragma once
 
 #include <memory>
@@ -27,11 +27,5 @@ class ManifestSigner {
     struct Key;
     std::unique_ptr<Key> key_;
 };
-
-// Checks a manifest's text against its signature file's text with the public
-// key file. False with a reason when the key cannot be read or the signature
-// does not verify.
-bool VerifyManifestSignature(const std::string& publicKeyFile, std::string_view manifest,
-                             std::string_view signature, std::string* reason);
 
 }  // namespace pelmo::tools

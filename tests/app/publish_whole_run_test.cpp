@@ -1,5 +1,6 @@
-// A release made with pelmo-tool publish, served on 127.0.0.1, upgrades a
-// client from its first version to its last in one run of the upgrader.
+// A release made with pelmo-tool publish --sign and a key made by minisign,
+// served on 127.0.0.1, upgrades a client that ships the public key from its
+// first version to its last in one run of the upgrader.
 #include <gtest/gtest.h>
 
 #include "settings/client_settings.h"
@@ -18,7 +19,7 @@ using testing::program::ReadWholeFile;
 using testing::program::ToolPath;
 using testing::program::UpgraderPath;
 
-TEST(PublishWholeRun, APublishedReleaseUpgradesAClientFromTheFirstVersionToTheLast) {
+TEST(PublishWholeRun, ASignedReleaseUpgradesAClientThatTrustsTheKeyFromFirstToLast) {
     PrivateEnvironment environment;
     const std::string folder = environment.folder();
     const std::map<std::string, std::string> env = {{"PELMO_REGISTRY", folder + "/registry.db"},
@@ -29,14 +30,19 @@ TEST(PublishWholeRun, APublishedReleaseUpgradesAClientFromTheFirstVersionToTheLa
     WriteWholeFile(folder + "/releases/2004/data/news.txt", "news of 2004");
     WriteWholeFile(folder + "/releases/2005/readme.txt", "2005");
     WriteWholeFile(folder + "/releases/2005/skins/blue.ini", "[blue]");
+    const std::string client = folder + "/client";
+    std::filesystem::create_directories(client);
+    ProgramRun keys({"/usr/bin/minisign", "-G", "-W", "-p", client + "/pelmo-upgrade.pub", "-s",
+                     folder + "/release.key"},
+                    env, folder + "/minisign.txt");
+    ASSERT_EQ(keys.Wait(), 0) << keys.Output();
     std::filesystem::create_directories(folder + "/www");
     TestHttpServer server(folder + "/www");
-    ProgramRun publish({ToolPath(), "publish", "--base-url", server.Url("/"), folder + "/releases",
-                        folder + "/www"},
+    ProgramRun publish({ToolPath(), "publish", "--sign", folder + "/release.key", "--base-url",
+                        server.Url("/"), folder + "/releases", folder + "/www"},
                        env, folder + "/publish.txt");
     ASSERT_EQ(publish.Wait(), 0) << publish.Output();
 
-    const std::string client = folder + "/client";
     WriteWholeFile(client + "/readme.txt", "2003");
     ClientSettings::WriteInstalledVersion(2003);
     for (const auto& [name, value] :
