@@ -56,7 +56,7 @@ for _ in $(seq 100); do [ -s "$sandbox/port" ] && break; sleep 0.05; done
 port=$(cat "$sandbox/port")
 base="http://127.0.0.1:$port"
 
-say "Release 2004 and 2005, published with pelmo-tool publish"
+say "Release 2004 and 2005, signed and published with pelmo-tool publish"
 for version in 2004 2005; do
   stage="$sandbox/releases/$version"
   cp -R "$root/demo/content/$version" "$stage"
@@ -74,13 +74,25 @@ with open(sys.argv[1], "wb") as out:
     out.write(rng.randbytes(600_000))
 PY
 done
-"$tool" publish --base-url "$base/packages" "$sandbox/releases" "$sandbox/www/packages"
+# The publisher's key pair; the client ships the public key and from then on
+# accepts only releases signed with the secret key.
+if command -v minisign > /dev/null; then
+  minisign -G -W -p "$sandbox/client/pelmo-upgrade.pub" -s "$sandbox/release.key" > /dev/null
+else
+  "$tool" key generate --no-password -p "$sandbox/client/pelmo-upgrade.pub" -s "$sandbox/release.key"
+fi
+"$tool" publish --sign "$sandbox/release.key" --base-url "$base/packages" \
+  "$sandbox/releases" "$sandbox/www/packages"
 echo "manifest $base/packages/versions.xml:"
 sed 's/^/    /' "$sandbox/www/packages/versions.xml"
+if command -v minisign > /dev/null; then
+  minisign -Vm "$sandbox/www/packages/versions.xml" -p "$sandbox/client/pelmo-upgrade.pub" |
+    sed 's/^/    minisign: /' || fail "minisign does not verify the manifest"
+fi
 
 say "What a client at 2003 would get (pelmo-tool publish check)"
-"$tool" publish check --installed 2003 "$base/packages/versions.xml" | sed 's/^/    /' ||
-  fail "publish check"
+"$tool" publish check --installed 2003 -p "$sandbox/client/pelmo-upgrade.pub" \
+  "$base/packages/versions.xml" | sed 's/^/    /' || fail "publish check"
 
 say "Client settings"
 "$tool" reg set VERSION dword 2003
