@@ -81,6 +81,11 @@ TEST_F(PublishCommand, RepublishingRebuildsOnlyWhatChangedAndPrunesOnlyWhenAsked
     EXPECT_EQ(now.at("2003.cab"), first.at("2003.cab"));
     EXPECT_EQ(now.at("2005.cab"), first.at("2005.cab"));
 
+    again = Publish("--codec none --base-url http://127.0.0.1:1/p " + releases_ + " " + out_);
+    EXPECT_NE(again.output.find("2003: built"), std::string::npos) << "another codec rebuilds";
+    EXPECT_GT(Snapshot(out_).at("2004.cab").first.size(), now.at("2004.cab").first.size());
+    ASSERT_EQ(PublishAll().status, 0);
+
     fs::remove_all(releases_ + "/2005");
     EXPECT_EQ(PublishAll().status, 0);
     EXPECT_NE(ReadWholeFile(out_ + "/versions.xml").find("ID=\"2005\""), std::string::npos);
