@@ -10,7 +10,7 @@ packages=(
   zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libpugixml-dev
   qt6-base-dev fonts-noto-cjk fonts-wqy-zenhei xvfb xauth
   libgsf-bin nodejs npm
-  libsodium-dev minisign libdeflate-dev scdoc libssl-dev
+  libsodium-dev minisign libdeflate-dev scdoc man-db bash-completion libssl-dev
 )
 
 missing=()

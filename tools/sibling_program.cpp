@@ -13,6 +13,11 @@ namespace pelmo::tools {
 
 namespace {
 
+// Where the installed siblings lie, seen from pelmo-tool's own folder.
+#ifndef PELMO_SIBLING_FOLDER
+#define PELMO_SIBLING_FOLDER "../libexec/pelmo/"
+#endif
+
 // The folder this program was started from, with a trailing "/"; empty when
 // it cannot be told.
 std::string OwnFolder() {
@@ -34,12 +39,15 @@ int RunSiblingProgram(const char* program, const Args& args) {
 
     const std::string folder = OwnFolder();
     if (!folder.empty()) {
-        const std::string beside = folder + program;
-        ::execv(beside.c_str(), argv.data());
-        if (errno != ENOENT) {
-            std::fprintf(stderr, "pelmo-tool: cannot run %s: %s\n", beside.c_str(),
-                         std::strerror(errno));
-            return 2;
+        // Beside pelmo-tool in a build folder; in libexec/pelmo/ once installed.
+        for (const std::string& candidate :
+             {folder + program, folder + PELMO_SIBLING_FOLDER + program}) {
+            ::execv(candidate.c_str(), argv.data());
+            if (errno != ENOENT) {
+                std::fprintf(stderr, "pelmo-tool: cannot run %s: %s\n", candidate.c_str(),
+                             std::strerror(errno));
+                return 2;
+            }
         }
     }
     // Installed elsewhere than this program: look it up as the shell would.

@@ -1,15 +1,17 @@
-// Commands that need the network run as a program of their own, installed
-// beside pelmo-tool, so that pelmo-tool itself loads no network or TLS
-// libraries: the offline commands start as fast as a plain copy, and a
-// publisher's build machine runs them without that code in the process.
+// Commands that need the network run as a program of their own, built beside
+// pelmo-tool and installed in libexec/pelmo/, so that pelmo-tool itself loads
+// no network or TLS libraries: the offline commands start as fast as a plain
+// copy, and a publisher's build machine runs them without that code in the
+// process.
 #pragma once
 
 #include "tools/commands.h"
 
 namespace pelmo::tools {
 
-// Replaces this process with `program` from pelmo-tool's own folder (else
-// from PATH), passing `args`. Answers only on failure, with exit status 2.
+// Replaces this process with `program` from pelmo-tool's own folder, else
+// from the installed sibling folder (libexec/pelmo/), else from PATH, passing
+// `args`. Answers only on failure, with exit status 2.
 int RunSiblingProgram(const char* program, const Args& args);
 
 }  // namespace pelmo::tools

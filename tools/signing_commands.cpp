@@ -81,15 +81,16 @@ int RunKeyGenerate(const Options& options) {
     if (options.publicKeyPath.empty() || options.secretKeyPath.empty()) {
         return Usage(KEY_USAGE, "key generate needs -p and -s");
     }
-    if (options.force) {
-        std::remove(options.publicKeyPath.c_str());
-        std::remove(options.secretKeyPath.c_str());
-    }
     std::string password;
     std::string reason;
     if (!options.noPassword &&
         !trust::ReadKeyPassword("Password for the new secret key: ", true, password, &reason)) {
         return Fail("key", reason);
+    }
+    // Only once the new pair can be made are the old files given up.
+    if (options.force) {
+        std::remove(options.publicKeyPath.c_str());
+        std::remove(options.secretKeyPath.c_str());
     }
     trust::PublicKey publicKey;
     trust::SecretKey secretKey;
