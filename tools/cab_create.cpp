@@ -84,8 +84,8 @@ int RunCreate(const Args& args) {
         const std::string& a = args[i];
         if (a == "--codec" && i + 1 < args.size()) {
             if (!ParseCodec(args[++i], &codec)) {
-                std::fprintf(stderr, "pelmo-tool cab: unknown codec '%s' (%s)\n",
-                             args[i].c_str(), CODEC_NAMES);
+                std::fprintf(stderr, "pelmo-tool cab: unknown codec '%s' (%s)\n", args[i].c_str(),
+                             CODEC_NAMES);
                 return 2;
             }
         } else if (a == "--max-size" && i + 1 < args.size()) {

@@ -25,9 +25,8 @@ void DosDateTime(std::time_t when, uint16_t* date, uint16_t* time) {
 
 }  // namespace
 
-bool AddDiskFile(cab::CabinetWriter& writer, const std::string& path,
-                 const std::string& storedName, const DiskFileOptions& options,
-                 std::string* error) {
+bool AddDiskFile(cab::CabinetWriter& writer, const std::string& path, const std::string& storedName,
+                 const DiskFileOptions& options, std::string* error) {
     struct stat st;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr || fstat(fileno(file), &st) != 0) {

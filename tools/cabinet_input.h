@@ -20,8 +20,7 @@ struct DiskFileOptions {
 
 // Adds the file at `path` to the writer's current folder under `storedName`
 // ("\" between folders). False with a reason in *error on failure.
-bool AddDiskFile(cab::CabinetWriter& writer, const std::string& path,
-                 const std::string& storedName, const DiskFileOptions& options,
-                 std::string* error);
+bool AddDiskFile(cab::CabinetWriter& writer, const std::string& path, const std::string& storedName,
+                 const DiskFileOptions& options, std::string* error);
 
 }  // namespace pelmo::tools

@@ -8,7 +8,8 @@ namespace pelmo::tools {
 namespace {
 
 bool ParseSmallNumber(const std::string& text, int* value) {
-    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 2 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     *value = std::atoi(text.c_str());
     return true;

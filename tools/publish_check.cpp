@@ -30,7 +30,8 @@ namespace fs = std::filesystem;
 using platform::CompoundElementKind;
 using platform::CompoundStorage;
 
-constexpr const char* USAGE = "usage: pelmo-tool publish check --installed N [-p PUBFILE] ADDRESS\n";
+constexpr const char* USAGE =
+    "usage: pelmo-tool publish check --installed N [-p PUBFILE] ADDRESS\n";
 
 int Failed(const std::string& what) {
     std::printf("check: FAILED: %s\n", what.c_str());
@@ -90,8 +91,7 @@ bool ListContent(const CompoundStorage& storage, const std::string& prefix, uint
 }
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -112,15 +112,15 @@ bool CheckPackage(const ManifestState& state, const VersionEntry& entry, const s
     std::error_code failure;
     const uint64_t size = fs::file_size(cabinet, failure);
     if (failure || size != static_cast<uint64_t>(static_cast<uint32_t>(entry.packageBytes))) {
-        *error = number + ": the package has " + std::to_string(size) + " bytes, the manifest says " +
-                 std::to_string(entry.packageBytes);
+        *error = number + ": the package has " + std::to_string(size) +
+                 " bytes, the manifest says " + std::to_string(entry.packageBytes);
         return false;
     }
     std::string hash;
     if (!trust::Sha256OfFile(cabinet, hash, error)) return false;
     if (!entry.sha256.empty() && !EqualIgnoringCase(hash, entry.sha256)) {
-        *error = number + ": the package's SHA-256 is " + hash + ", the manifest says " +
-                 entry.sha256;
+        *error =
+            number + ": the package's SHA-256 is " + hash + ", the manifest says " + entry.sha256;
         return false;
     }
     std::printf("  %" PRIu64 " bytes, sha256 %s%s\n", size, hash.c_str(),

@@ -42,8 +42,8 @@ std::string PublishProgress::Line(const Item& item) const {
     char line[200];
     std::snprintf(line, sizeof line, "%11d [%s%s] %s of %s  %s/s %s", item.id,
                   std::string(filled, '#').c_str(), std::string(BAR_WIDTH - filled, '.').c_str(),
-                  Megabytes(done).c_str(), Megabytes(item.total).c_str(),
-                  Megabytes(rate).c_str(), what);
+                  Megabytes(done).c_str(), Megabytes(item.total).c_str(), Megabytes(rate).c_str(),
+                  what);
     return line;
 }
 

@@ -3,8 +3,8 @@
 namespace pelmo::tools {
 
 void PrintSummary(std::FILE* out, const std::vector<SummaryRow>& rows) {
-    std::fprintf(out, "%11s %7s %14s %14s %6s %-10s %-12s %s\n", "version", "files", "content bytes",
-                 "cabinet bytes", "ratio", "codec", "sha256", "state");
+    std::fprintf(out, "%11s %7s %14s %14s %6s %-10s %-12s %s\n", "version", "files",
+                 "content bytes", "cabinet bytes", "ratio", "codec", "sha256", "state");
     for (const SummaryRow& row : rows) {
         const PublishedVersion& v = row.version;
         const double ratio =

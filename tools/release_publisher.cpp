@@ -103,8 +103,8 @@ bool StillInPlace(const std::string& outDir, const PublishedVersion& v) {
 
 // Writes the signature (when signing) and then the manifest, unless both
 // already hold what they should.
-bool WriteManifest(const std::string& outDir, const ManifestSigner* signer,
-                   const std::string& text, std::string* error) {
+bool WriteManifest(const std::string& outDir, const ManifestSigner* signer, const std::string& text,
+                   std::string* error) {
     const std::string signatureName = std::string(MANIFEST_NAME) + ".minisig";
     const std::string signaturePath = outDir + "/" + signatureName;
     const bool same = HoldsText(outDir + "/" + MANIFEST_NAME, text);
@@ -219,7 +219,8 @@ int PublishRelease(const PublishOptions& options) {
     for (size_t i = 0; i < count; ++i) {
         const auto found = previous.find(versions[i].id);
         if (found != previous.end() && found->second.treeDigest == trees[i].digest &&
-            found->second.codec == options.codec.text && StillInPlace(options.outDir, found->second)) {
+            found->second.codec == options.codec.text &&
+            StillInPlace(options.outDir, found->second)) {
             rows[i] = {found->second, "unchanged"};
         } else {
             toBuild.push_back(i);
@@ -241,9 +242,8 @@ int PublishRelease(const PublishOptions& options) {
             rows.push_back({v, "kept"});
         }
     }
-    std::sort(rows.begin(), rows.end(), [](const SummaryRow& a, const SummaryRow& b) {
-        return a.version.id < b.version.id;
-    });
+    std::sort(rows.begin(), rows.end(),
+              [](const SummaryRow& a, const SummaryRow& b) { return a.version.id < b.version.id; });
     std::vector<PublishedVersion> record;
     std::vector<ManifestVersion> manifest;
     for (const SummaryRow& row : rows) {
@@ -251,7 +251,8 @@ int PublishRelease(const PublishOptions& options) {
         manifest.push_back({row.version.id, row.version.cabinetBytes, row.version.sha256});
     }
     if (!ReplaceFile(options.outDir, PUBLISH_RECORD_NAME, PublishRecordText(record), &error) ||
-        !WriteManifest(options.outDir, signer.get(), ManifestText(options.baseUrl, manifest), &error))
+        !WriteManifest(options.outDir, signer.get(), ManifestText(options.baseUrl, manifest),
+                       &error))
         return Fail(error);
     // Only now that no manifest names them.
     for (int32_t id : pruned) std::remove(CabinetPath(options.outDir, id).c_str());

@@ -34,15 +34,17 @@ bool DigestTree(const fs::path& folder, const std::string& prefix, trust::Sha256
         return false;
     }
     for (const auto& entry : entries) {
-        std::string line = prefix + entry.path().filename().string();
+        const std::string name = prefix + entry.path().filename().string();
         const bool isFolder = entry.is_directory(failure);
-        line = (isFolder ? "D " : "F " + std::to_string(entry.file_size(failure)) + " ") + line + '\n';
+        const std::uint64_t size = isFolder || failure ? 0 : entry.file_size(failure);
         if (failure) {
             *error = entry.path().string() + ": " + failure.message();
             return false;
         }
+        const std::string line =
+            (isFolder ? "D " : "F " + std::to_string(size) + " ") + name + '\n';
         hash.Update(line.data(), line.size());
-        const bool ok = isFolder ? DigestTree(entry.path(), prefix + entry.path().filename().string() + "/", hash, error)
+        const bool ok = isFolder ? DigestTree(entry.path(), name + "/", hash, error)
                                  : trust::HashFileInto(hash, entry.path().string(), error);
         if (!ok) return false;
     }

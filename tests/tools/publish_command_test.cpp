@@ -64,10 +64,12 @@ class PublishCommand : public ::testing::Test {
 TEST_F(PublishCommand, RepublishingRebuildsOnlyWhatChangedAndPrunesOnlyWhenAsked) {
     ASSERT_EQ(PublishAll().status, 0);
     const auto first = Snapshot(out_);
-    EXPECT_NE(first.at("versions.xml").first.find(
-                  "<versions SrcPath=\"http://127.0.0.1:1/p\">\n  <version ID=\"2003\" CABSIZE=\"" +
-                  std::to_string(first.at("2003.cab").first.size()) + "\" SHA256=\""),
-              std::string::npos);
+    EXPECT_NE(
+        first.at("versions.xml")
+            .first.find(
+                "<versions SrcPath=\"http://127.0.0.1:1/p\">\n  <version ID=\"2003\" CABSIZE=\"" +
+                std::to_string(first.at("2003.cab").first.size()) + "\" SHA256=\""),
+        std::string::npos);
     Outcome again = PublishAll();
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(Snapshot(out_), first) << "nothing changed, nothing may be touched";
@@ -101,10 +103,10 @@ TEST_F(PublishCommand, CheckPassesOnAGoodSignedTreeAndNamesWhatWasTamperedWith) 
     const std::string key = folder_ / "release.key", pub = folder_ / "release.pub";
     ASSERT_EQ(std::system(("minisign -G -W -p " + pub + " -s " + key + " > /dev/null").c_str()), 0);
     TestHttpServer server(out_);
-    ASSERT_EQ(Publish("--sign " + key + " --base-url " + server.Url("/") + " " + releases_ + " " +
-                      out_)
-                  .status,
-              0);
+    ASSERT_EQ(
+        Publish("--sign " + key + " --base-url " + server.Url("/") + " " + releases_ + " " + out_)
+            .status,
+        0);
     EXPECT_EQ(std::system(("minisign -Vqm " + out_ + "/versions.xml -p " + pub).c_str()), 0);
     const std::string manifest = server.Url("/versions.xml");
     Outcome check = Publish("check --installed 2003 -p " + pub + " " + manifest);
@@ -150,7 +152,8 @@ TEST_F(PublishCommand, BadInputIsNamedAndLeavesTheOutputFolderAsItWas) {
         EXPECT_EQ(Snapshot(out_), before) << arguments;
     };
     const auto release = [&](const std::string& name, const std::string& file) {
-        const std::string root = folder_ / ("bad-" + std::to_string(std::hash<std::string>{}(name)));
+        const std::string root =
+            folder_ / ("bad-" + std::to_string(std::hash<std::string>{}(name)));
         fs::create_directories(root + "/" + name);
         if (!file.empty()) WriteWholeFile(root + "/" + name + "/" + file, "x");
         return root;
