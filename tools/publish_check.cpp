@@ -13,10 +13,10 @@
 
 #include "install/cabinet_extractor.h"
 #include "install/package_download.h"
-#include "install/release_trust.h"
 #include "platform/compound_file_reader.h"
 #include "platform/transport.h"
 #include "settings/manifest.h"
+#include "tools/client_manifest.h"
 #include "tools/release_tree.h"
 #include "trust/keys.h"
 #include "trust/sha256.h"
@@ -184,19 +184,16 @@ int RunPublishCheck(const Args& args) {
     // The manifest step exactly as a client runs it; with -p as a client that
     // ships that key as its trust anchor.
     ManifestState state;
-    ManifestSettings settings;
-    settings.readInstalledVersion = [installed] { return installed; };
-    settings.readManifestAddress = [&address] { return address; };
-    std::string reason;
     TrustAnchor anchor;
-    if (!publicKey.empty()) {
-        anchor.present = true;
-        anchor.usable = trust::LoadPublicKeyFile(publicKey, anchor.key, &reason);
-        if (!anchor.usable) return Failed(publicKey + ": " + reason);
-        RequireTrustAnchor(anchor, {}, settings);
+    std::string reason;
+    switch (FetchManifestAsClient(address, installed, publicKey, state, anchor, &reason)) {
+        case ClientManifestOutcome::KeyUnusable:
+            return Failed(publicKey + ": " + reason);
+        case ClientManifestOutcome::Refused:
+            return Failed("manifest: refused: " + reason);
+        case ClientManifestOutcome::Accepted:
+            break;
     }
-    if (FetchManifest(state, settings, {}, &reason) == 0)
-        return Failed("manifest: refused: " + reason);
     std::string signature;
     if (anchor.usable) {
         std::printf("manifest: accepted, signature verified with key %s\n",
