@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     if (command == "cab") return RunCabCommand(args);
     if (command == "pak") return RunPakCommand(args);
     if (command == "manifest") return RunSiblingProgram("pelmo-tool-manifest", args);
-    if (command == "publish") return RunPublishCommand(args);
+    if (command == "publish") return RunSiblingProgram("pelmo-tool-publish", args);
     if (command == "key") return RunKeyCommand(args);
     if (command == "sign") return RunSignCommand(args);
     if (command == "verify") return RunVerifyCommand(args);
