@@ -15,6 +15,7 @@ void PrintUsage(std::FILE* out) {
         "  cab       list, extract, test and create cabinets\n"
         "  pak       list, unpack and pack compound files\n"
         "  manifest  show what a client at a given version would download\n"
+        "  publish   build a release from a folder of versions; 'publish check' tests one\n"
         "  key       make a signing key pair\n"
         "  sign      sign files (FILE.minisig beside each)\n"
         "  verify    check a file's signature\n"
