@@ -39,6 +39,7 @@ step "pelmo-tool --version: $(pelmo-tool --version); man -w pelmo-tool: $(man -w
 # Every library a program or the library links directly comes from a package
 # that the package depends on.
 for file in /usr/bin/pelmo-upgrader /usr/bin/pelmo-tool /usr/libexec/pelmo/pelmo-tool-manifest \
+  /usr/libexec/pelmo/pelmo-tool-publish \
   /usr/lib/*/libpelmo-cabinet.so.1; do
   ldd "$file" | grep -q 'not found' && fail "$file: $(ldd "$file" | grep 'not found')"
   for needed in $(objdump -p "$file" | awk '$1 == "NEEDED" { print $2 }'); do

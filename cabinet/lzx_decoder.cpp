@@ -222,19 +222,34 @@ void CopyCareful(State& s, uint32_t to, uint32_t offset, uint32_t length) {
     }
 }
 
+// Copies 16 bytes through a register: both are read before either is written,
+// so the two ranges may overlap.
+inline void Move16(uint8_t* dst, const uint8_t* src) {
+    uint8_t chunk[16];
+    std::memcpy(chunk, src, 16);
+    std::memcpy(dst, chunk, 16);
+}
+
 // The same once the write position is past the mirrored part: the source runs
 // on into the mirror instead of wrapping. Copies by 8 or 16 bytes may write
 // past the match; the bytes there are saved and put back.
+//
+// A source behind the destination repeats bytes written by this match, so it
+// is copied by chunks no longer than the distance. A source ahead of it (an
+// offset close to the window size, reaching the previous pass of the window)
+// is never reached by this match's writes, whose chunks run ahead of their
+// reads: chunk i reads [from + i, from + i + 16) before writing
+// [to + i, to + i + 16), and every later read starts past every earlier write.
 inline void CopyFast(uint8_t* window, uint32_t windowMask, uint32_t to, uint32_t offset,
                      uint32_t length) {
     uint32_t from = (to - offset) & windowMask;
     uint8_t* dst = window + to;
     const uint8_t* src = window + from;
-    uint32_t distance = to - from;  // wraps when the source lies ahead
-    if (from > to || distance >= 16) {
+    uint32_t distance = to - from;  // wraps to a large value when the source lies ahead
+    if (distance >= 16) {
         uint8_t saved[16];
         std::memcpy(saved, dst + length, 16);
-        for (uint32_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
+        for (uint32_t i = 0; i < length; i += 16) Move16(dst + i, src + i);
         std::memcpy(dst + length, saved, 16);
     } else if (distance >= 8) {
         uint8_t saved[8];
@@ -248,19 +263,107 @@ inline void CopyFast(uint8_t* window, uint32_t windowMask, uint32_t to, uint32_t
     }
 }
 
+// Decodes the length and offset of a match whose main symbol (less the 256
+// literals) is `symbol`, updating the repeated offsets. The reader holds at
+// least 49 bits: the length code and the offset's verbatim bits fit; an
+// aligned block refills before its aligned code (without tests in the fast
+// loop).
+template <bool kAlignedBlock, bool kFast>
+inline uint32_t DecodeMatch(const State& s, BitReader& in, uint32_t symbol, uint32_t& r0,
+                            uint32_t& r1, uint32_t& r2, uint32_t& offset) {
+    uint32_t length = symbol & 7;
+    uint32_t slot = symbol >> 3;
+    if (length == kNumPrimaryLengths) {
+        uint32_t lengthEntry = s.lengthTable.Lookup(in.Peek16());
+        in.Skip(LengthTable::Length(lengthEntry));
+        length += LengthTable::Symbol(lengthEntry);
+    }
+    length += kMinMatch;
+
+    if (slot < 3) {
+        if (slot == 0) {
+            offset = r0;
+        } else if (slot == 1) {
+            offset = r1;
+            r1 = r0;
+            r0 = offset;
+        } else {
+            offset = r2;
+            r2 = r0;
+            r0 = offset;
+        }
+        return length;
+    }
+    int extra = kExtraBits[slot];
+    uint32_t bits;
+    if (kAlignedBlock && extra >= 3) {
+        bits = in.Take(extra - 3) << 3;
+        if (kFast) {
+            in.RefillFast();
+        } else {
+            in.Refill();
+        }
+        uint32_t alignedEntry = s.alignedTable.Lookup(in.Peek16());
+        in.Skip(AlignedTable::Length(alignedEntry));
+        bits += AlignedTable::Symbol(alignedEntry);
+    } else {
+        bits = in.Take(extra);
+    }
+    offset = kPositionBase[slot] - 2 + bits;
+    r2 = r1;
+    r1 = r0;
+    r0 = offset;
+    return length;
+}
+
 // Decodes the verbatim or aligned block's symbols until the write position
 // reaches `end`. Fails on a symbol read past the input or a match passing `end`.
+//
+// A fast loop runs while the write position is past the mirrored part, any
+// match fits before `end` and the input holds the words of one iteration: it
+// needs no input, mirror or overrun test. One symbol at a time otherwise.
 template <bool kAlignedBlock>
 bool DecodeSymbols(State& s, BitReader& reader, uint32_t end) {
+    // Input bytes one fast iteration may load: three refills, each loading 8
+    // bytes at most 8 bytes past the previous one.
+    constexpr uint32_t kFastInput = 32;
     BitReader in = reader;
     const uint64_t pastEnd = in.PastEndLimit();
     uint8_t* const window = s.window;
     const uint32_t windowMask = s.windowMask;
     uint32_t r0 = s.r0, r1 = s.r1, r2 = s.r2;
     uint32_t at = s.windowPosition;
+    const uint32_t fastEnd = end > kMaxMatch ? end - kMaxMatch : 0;
+    const uint32_t fastInput = in.size > kFastInput ? in.size - kFastInput : 0;
     bool ok = true;
 
     while (at < end) {
+        while (at < fastEnd && at >= kMirrorBytes && in.pos <= fastInput) {
+            in.RefillFast();
+            uint32_t entry = s.mainTable.Lookup(in.Peek16());
+            uint32_t symbol = MainTable::Symbol(entry);
+            if (symbol < kNumChars) {
+                // A literal leaves at least 33 bits: enough for a second one.
+                in.Skip(MainTable::Length(entry));
+                window[at++] = static_cast<uint8_t>(symbol);
+                entry = s.mainTable.Lookup(in.Peek16());
+                symbol = MainTable::Symbol(entry);
+                if (symbol < kNumChars) {
+                    in.Skip(MainTable::Length(entry));
+                    window[at++] = static_cast<uint8_t>(symbol);
+                    continue;
+                }
+                in.RefillFast();
+            }
+            in.Skip(MainTable::Length(entry));
+            uint32_t offset;
+            uint32_t length =
+                DecodeMatch<kAlignedBlock, true>(s, in, symbol - kNumChars, r0, r1, r2, offset);
+            CopyFast(window, windowMask, at, offset, length);
+            at += length;
+        }
+        if (at >= end) break;
+
         in.Refill();
         if (in.Consumed() >= pastEnd) {
             ok = false;
@@ -275,47 +378,9 @@ bool DecodeSymbols(State& s, BitReader& reader, uint32_t end) {
             ++at;
             continue;
         }
-        symbol -= kNumChars;
-        uint32_t length = symbol & 7;
-        uint32_t slot = symbol >> 3;
-        if (length == kNumPrimaryLengths) {
-            uint32_t lengthEntry = s.lengthTable.Lookup(in.Peek16());
-            in.Skip(LengthTable::Length(lengthEntry));
-            length += LengthTable::Symbol(lengthEntry);
-        }
-        length += kMinMatch;
-
         uint32_t offset;
-        if (slot < 3) {
-            if (slot == 0) {
-                offset = r0;
-            } else if (slot == 1) {
-                offset = r1;
-                r1 = r0;
-                r0 = offset;
-            } else {
-                offset = r2;
-                r2 = r0;
-                r0 = offset;
-            }
-        } else {
-            int extra = kExtraBits[slot];
-            uint32_t bits;
-            if (kAlignedBlock && extra >= 3) {
-                bits = in.Take(extra - 3) << 3;
-                in.Refill();
-                uint32_t alignedEntry = s.alignedTable.Lookup(in.Peek16());
-                in.Skip(AlignedTable::Length(alignedEntry));
-                bits += AlignedTable::Symbol(alignedEntry);
-            } else {
-                bits = in.Take(extra);
-            }
-            offset = kPositionBase[slot] - 2 + bits;
-            r2 = r1;
-            r1 = r0;
-            r0 = offset;
-        }
-
+        uint32_t length =
+            DecodeMatch<kAlignedBlock, false>(s, in, symbol - kNumChars, r0, r1, r2, offset);
         if (length > end - at) {
             ok = false;
             break;

@@ -11,6 +11,27 @@
 
 namespace cab {
 
+// Exact division by a model's total (at most the rescale threshold) through a
+// table of reciprocals: floor(0xFFFFFFFF / d) underestimates n / d by less than
+// one for every n below 2^28, so one correction step makes the quotient exact.
+struct QuantumReciprocals {
+    uint32_t of[kQuantumRescaleThreshold + 1];
+};
+
+inline constexpr QuantumReciprocals kQuantumReciprocals = [] {
+    QuantumReciprocals table{};
+    for (uint32_t d = 1; d <= kQuantumRescaleThreshold; ++d) table.of[d] = 0xFFFFFFFFu / d;
+    return table;
+}();
+
+// n / d for n < 2^28 and 1 <= d <= kQuantumRescaleThreshold.
+inline uint32_t QuantumDivideByTotal(uint32_t n, uint32_t d) {
+    uint32_t quotient =
+        static_cast<uint32_t>((static_cast<uint64_t>(n) * kQuantumReciprocals.of[d]) >> 32);
+    if (n - quotient * d >= d) ++quotient;
+    return quotient;
+}
+
 class QuantumArithmeticDecoder {
   public:
     explicit QuantumArithmeticDecoder(QuantumBitReader& bits) : bits_(bits) {
@@ -26,8 +47,9 @@ class QuantumArithmeticDecoder {
         const int index = QuantumModelSearch(model, target);
         const uint32_t symbol = model.symbol[index - 1];
         const uint32_t base = low_;
-        high_ = (base + (cumulative[index - 1] * range) / total - 1) & 0xFFFF;
-        low_ = (base + (cumulative[index] * range) / total) & 0xFFFF;
+        // range <= 2^16 and frequencies below 2^12: products stay below 2^28.
+        high_ = (base + QuantumDivideByTotal(cumulative[index - 1] * range, total) - 1) & 0xFFFF;
+        low_ = (base + QuantumDivideByTotal(cumulative[index] * range, total)) & 0xFFFF;
         Renormalise();
         QuantumModelUpdate(model, index - 1);
         return symbol;
@@ -38,14 +60,15 @@ class QuantumArithmeticDecoder {
         for (;;) {
             const uint32_t differ = low_ ^ high_;
             if ((differ & 0x8000) == 0) {
-                // Leading bits on which low and high agree leave all at once.
+                // Leading bits on which low and high agree leave all at once;
+                // afterwards their top bits differ.
                 const int count = std::countl_zero(static_cast<uint16_t>(differ));
                 low_ = (low_ << count) & 0xFFFF;
                 high_ = ((high_ << count) | ((1u << count) - 1)) & 0xFFFF;
                 code_ = ((code_ << count) | bits_.Read(count)) & 0xFFFF;
-                continue;
             }
-            if ((low_ & 0x4000) == 0 || (high_ & 0x4000) != 0) return;
+            // Go on only when low has bit 14 set and high has it clear.
+            if ((low_ & ~high_ & 0x4000) == 0) return;
             code_ ^= 0x4000;
             low_ = (low_ & 0x3FFF) << 1;
             high_ = (((high_ | 0x4000) << 1) | 1) & 0xFFFF;

@@ -65,15 +65,19 @@ inline int QuantumModelSearch(const QuantumModel& model, uint32_t target) {
     const uint16_t* cumulative = model.cumulativeFrequency;
 #if defined(__SSE2__)
     // Counting entry 0 too (it always exceeds target) gives the index itself;
-    // the zero padding never counts.
+    // the zero padding never counts. Each lane that exceeds target subtracts
+    // one (the compare gives -1) from a running count per lane.
     const __m128i bound = _mm_set1_epi16(static_cast<short>(target));
-    int count = 0;
+    __m128i count = _mm_setzero_si128();
     for (int j = 0; j <= model.entries; j += 8) {
         const __m128i lane = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cumulative + j));
-        const int mask = _mm_movemask_epi8(_mm_cmpgt_epi16(lane, bound));
-        count += __builtin_popcount(static_cast<unsigned>(mask));
+        count = _mm_sub_epi16(count, _mm_cmpgt_epi16(lane, bound));
     }
-    return count / 2;
+    // Adds the eight lanes (each at most 10).
+    count = _mm_add_epi16(count, _mm_srli_si128(count, 8));
+    count = _mm_add_epi16(count, _mm_srli_si128(count, 4));
+    count = _mm_add_epi16(count, _mm_srli_si128(count, 2));
+    return _mm_cvtsi128_si32(count) & 0xFFFF;
 #else
     int index = 1;
     while (cumulative[index] > target) ++index;

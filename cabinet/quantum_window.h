@@ -28,9 +28,11 @@ struct QuantumMemoryWindow {
         if (target + length <= size && source + length <= size) {
             if (length <= 16) {
                 // Short copies one byte at a time: exact for every overlap.
+                uint8_t* const to = data + target;
+                const uint8_t* const from = data + source;
                 for (uint32_t i = 0; i < length; ++i) {
-                    const uint8_t byte = data[source + i];
-                    data[target + i] = byte;
+                    const uint8_t byte = from[i];
+                    to[i] = byte;
                     output[i] = byte;
                 }
                 return true;

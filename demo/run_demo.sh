@@ -36,7 +36,7 @@ tool="$build/tools/pelmo-tool"
 sandbox="$build/demo-sandbox"
 say "Sandbox $sandbox"
 rm -rf "$sandbox"
-mkdir -p "$sandbox"/{client,www/packages,tmp,run,staging}
+mkdir -p "$sandbox"/{client,www/packages,tmp,run,releases}
 chmod 700 "$sandbox/run"
 export PELMO_REGISTRY="$sandbox/registry.db"  # the client's settings
 export TMPDIR="$sandbox/tmp"                  # the work folder goes below it
@@ -47,10 +47,18 @@ cp -R "$root/demo/content/2003/." "$sandbox/client/"
 cp "$root/demo/client/pelmo.exe" "$sandbox/client/pelmo.exe"
 chmod +x "$sandbox/client/pelmo.exe"
 
-say "Packages 2004 and 2005, made with pelmo-tool pak pack and cab create"
-manifest_entries=""
+say "Local update source on 127.0.0.1"
+python3 "$root/demo/serve.py" "$sandbox/www" "$sandbox/port" 2> "$sandbox/server.log" &
+server=$!
+trap 'kill "$server" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$sandbox/port" ] && break; sleep 0.05; done
+[ -s "$sandbox/port" ] || fail "the local server did not start"
+port=$(cat "$sandbox/port")
+base="http://127.0.0.1:$port"
+
+say "Release 2004 and 2005, signed and published with pelmo-tool publish"
 for version in 2004 2005; do
-  stage="$sandbox/staging/$version"
+  stage="$sandbox/releases/$version"
   cp -R "$root/demo/content/$version" "$stage"
   # A larger file, so that the download takes a moment to watch.
   python3 - "$stage/data/atlas.dat" "$version" <<'PY'
@@ -65,34 +73,31 @@ with open(sys.argv[1], "wb") as out:
         size += len(line)
     out.write(rng.randbytes(600_000))
 PY
-  "$tool" pak pack "$stage" "$sandbox/staging/$version.pak"
-  codec=mszip
-  [ "$version" = 2005 ] && codec=lzx:21
-  "$tool" cab create --codec "$codec" -o "$sandbox/www/packages/$version.cab" \
-    "$sandbox/staging/$version.pak" > /dev/null
-  size=$(stat -c %s "$sandbox/www/packages/$version.cab")
-  echo "$version.cab: $size bytes ($codec) holding $version.pak"
-  "$tool" cab list "$sandbox/www/packages/$version.cab" | sed 's/^/    /'
-  manifest_entries+="  <version ID=\"$version\" CABSIZE=\"$size\"/>"$'\n'
 done
+# The publisher's key pair; the client ships the public key and from then on
+# accepts only releases signed with the secret key.
+if command -v minisign > /dev/null; then
+  minisign -G -W -p "$sandbox/client/pelmo-upgrade.pub" -s "$sandbox/release.key" > /dev/null
+else
+  "$tool" key generate --no-password -p "$sandbox/client/pelmo-upgrade.pub" -s "$sandbox/release.key"
+fi
+"$tool" publish --sign "$sandbox/release.key" --base-url "$base/packages" \
+  "$sandbox/releases" "$sandbox/www/packages"
+echo "manifest $base/packages/versions.xml:"
+sed 's/^/    /' "$sandbox/www/packages/versions.xml"
+if command -v minisign > /dev/null; then
+  minisign -Vm "$sandbox/www/packages/versions.xml" -p "$sandbox/client/pelmo-upgrade.pub" |
+    sed 's/^/    minisign: /' || fail "minisign does not verify the manifest"
+fi
 
-say "Local update source on 127.0.0.1"
-python3 "$root/demo/serve.py" "$sandbox/www" "$sandbox/port" 2> "$sandbox/server.log" &
-server=$!
-trap 'kill "$server" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s "$sandbox/port" ] && break; sleep 0.05; done
-[ -s "$sandbox/port" ] || fail "the local server did not start"
-port=$(cat "$sandbox/port")
-base="http://127.0.0.1:$port"
-printf '<?xml version="1.0" encoding="UTF-8"?>\n<versions SrcPath="%s/packages">\n%s</versions>\n' \
-  "$base" "$manifest_entries" > "$sandbox/www/upgrade.xml"
-echo "manifest $base/upgrade.xml:"
-sed 's/^/    /' "$sandbox/www/upgrade.xml"
+say "What a client at 2003 would get (pelmo-tool publish check)"
+"$tool" publish check --installed 2003 -p "$sandbox/client/pelmo-upgrade.pub" \
+  "$base/packages/versions.xml" | sed 's/^/    /' || fail "publish check"
 
 say "Client settings"
 "$tool" reg set VERSION dword 2003
 "$tool" reg set EXEPATH sz "$sandbox/client/pelmo.exe"
-"$tool" reg set UPGRADECFGFILE sz "$base/upgrade.xml"
+"$tool" reg set UPGRADECFGFILE sz "$base/packages/versions.xml"
 "$tool" reg set UPGRADEAUTORUN dword 1
 "$tool" reg list | sed 's/^/    /'
 
@@ -120,7 +125,7 @@ echo "VERSION is now $installed"
 [ "$installed" = 2005 ] || fail "VERSION is $installed, not 2005"
 cmp -s "$sandbox/client/readme.txt" "$root/demo/content/2005/readme.txt" || fail "readme.txt is not 2005's"
 cmp -s "$sandbox/client/skins/blue.ini" "$root/demo/content/2005/skins/blue.ini" || fail "skins/blue.ini missing"
-cmp -s "$sandbox/client/data/atlas.dat" "$sandbox/staging/2005/data/atlas.dat" || fail "data/atlas.dat is not 2005's"
+cmp -s "$sandbox/client/data/atlas.dat" "$sandbox/releases/2005/data/atlas.dat" || fail "data/atlas.dat is not 2005's"
 [ -s "$sandbox/client/post_install.log" ] || fail "PelmoUpgrade.exe did not run"
 [ ! -e "$sandbox/client/PelmoUpgrade.exe" ] || fail "PelmoUpgrade.exe was not removed"
 [ -s "$sandbox/client/client.log" ] || fail "the client was not started"

@@ -12,7 +12,7 @@ _pelmo_tool() {
 
     # Options that take an argument.
     case $prev in
-        --key | --installed | --max-size | --base-url | -t)
+        --key | --installed | --max-size | --base-url | --jobs | -t)
             return ;;
         --codec)
             COMPREPLY=($(compgen -W 'none mszip lzx:15 lzx:16 lzx:17 lzx:18 lzx:19
@@ -35,7 +35,7 @@ _pelmo_tool() {
             manifest) COMPREPLY=($(compgen -W '--installed -p --help' -- "$cur")) ;;
             sign) COMPREPLY=($(compgen -W '-s -t --help' -- "$cur")) ;;
             verify) COMPREPLY=($(compgen -W '-p --help' -- "$cur")) ;;
-            publish) COMPREPLY=($(compgen -W 'check --codec --sign --prune --base-url
+            publish) COMPREPLY=($(compgen -W 'check --codec --sign --prune --jobs --base-url
                 --help' -- "$cur")) ;;
         esac
         [[ $cur == -* || ${#COMPREPLY[@]} -gt 0 ]] && return
@@ -53,7 +53,7 @@ _pelmo_tool() {
             sign:*) options='-s -t' ;;
             verify:*) options='-p' ;;
             publish:check) options='--installed -p' ;;
-            publish:*) options='--codec --sign --prune --base-url' ;;
+            publish:*) options='--codec --sign --prune --jobs --base-url' ;;
         esac
         COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
         return

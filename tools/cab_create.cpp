@@ -1,7 +1,5 @@
 // pelmo-tool cab create: builds a cabinet (or a set of cabinets) from files
 // and folders with the library's writer.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,8 +12,9 @@
 
 #include "cabinet/cabinet.h"
 #include "cabinet/writer/cabinet_writer.h"
-#include "cabinet/writer/folder_encoder.h"
 #include "tools/cab_tool.h"
+#include "tools/cabinet_input.h"
+#include "tools/codec_choice.h"
 
 namespace pelmo::tools::cab_tool {
 
@@ -28,58 +27,12 @@ struct Input {
     std::string storedName;  // with "\" between folders
 };
 
-struct CodecChoice {
-    std::string text;
-    int codec = 0;  // 0 none, 1 mszip, 2 quantum, 3 lzx
-    int windowBits = 0;
-};
-
 bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
     errno = 0;
     char* end = nullptr;
     *value = std::strtoull(text.c_str(), &end, 10);
     return errno == 0 && *end == '\0' && *value <= max;
-}
-
-bool ParseCodec(const std::string& text, CodecChoice* choice) {
-    choice->text = text;
-    if (text == "none") {
-        choice->codec = 0;
-        return true;
-    }
-    if (text == "mszip") {
-        choice->codec = 1;
-        return true;
-    }
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    const std::string kind = text.substr(0, colon);
-    unsigned long long bits = 0;
-    if (!ParseNumber(text.substr(colon + 1), 64, &bits)) return false;
-    choice->windowBits = static_cast<int>(bits);
-    if (kind == "lzx") {
-        choice->codec = 3;
-        return bits >= 15 && bits <= 21;
-    }
-    if (kind == "quantum") {
-        choice->codec = 2;
-        return bits >= 10 && bits <= 21;
-    }
-    return false;
-}
-
-std::unique_ptr<cab::FolderEncoder> MakeEncoder(const CodecChoice& choice) {
-    switch (choice.codec) {
-        case 1:
-            return cab::MakeMszipEncoder(6);
-        case 2:
-            return cab::MakeQuantumEncoder(choice.windowBits);
-        case 3:
-            return cab::MakeLzxEncoder(choice.windowBits, true);
-        default:
-            return cab::MakeStoredEncoder();
-    }
 }
 
 std::string StoredName(const fs::path& relative) {
@@ -119,18 +72,6 @@ bool CollectInputs(const std::string& argument, std::vector<Input>* inputs) {
     return false;
 }
 
-void DosDateTime(std::time_t when, uint16_t* date, uint16_t* time) {
-    std::tm tm{};
-    localtime_r(&when, &tm);
-    if (tm.tm_year < 80) {
-        *date = 0x21;
-        *time = 0;
-        return;
-    }
-    *date = static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-    *time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-}
-
 }  // namespace
 
 int RunCreate(const Args& args) {
@@ -143,10 +84,8 @@ int RunCreate(const Args& args) {
         const std::string& a = args[i];
         if (a == "--codec" && i + 1 < args.size()) {
             if (!ParseCodec(args[++i], &codec)) {
-                std::fprintf(stderr,
-                             "pelmo-tool cab: unknown codec '%s' (none, mszip, lzx:15..21, "
-                             "quantum:10..21)\n",
-                             args[i].c_str());
+                std::fprintf(stderr, "pelmo-tool cab: unknown codec '%s' (%s)\n", args[i].c_str(),
+                             CODEC_NAMES);
                 return 2;
             }
         } else if (a == "--max-size" && i + 1 < args.size()) {
@@ -197,27 +136,13 @@ int RunCreate(const Args& args) {
     options.setId = static_cast<uint16_t>(std::time(nullptr) & 0xFFFF);
     cab::CabinetWriter writer(options);
     bool ok = writer.StartFolder([codec] { return MakeEncoder(codec); });
+    std::string error;
     for (const Input& input : inputs) {
         if (!ok) break;
-        struct stat st;
-        std::FILE* file = std::fopen(input.path.c_str(), "rb");
-        if (file == nullptr || fstat(fileno(file), &st) != 0) {
-            std::fprintf(stderr, "pelmo-tool cab: cannot read '%s'\n", input.path.c_str());
-            if (file != nullptr) std::fclose(file);
+        if (!AddDiskFile(writer, input.path.string(), input.storedName, {}, &error)) {
+            std::fprintf(stderr, "pelmo-tool cab: %s\n", error.c_str());
             return 1;
         }
-        cab::CabinetFileInfo info;
-        info.name = input.storedName;
-        DosDateTime(st.st_mtime, &info.date, &info.time);
-        info.attributes = CAB_ATTR_ARCHIVE;
-        if (!(st.st_mode & S_IWUSR)) info.attributes |= CAB_ATTR_READONLY;
-        if (st.st_mode & S_IXUSR) info.attributes |= CAB_ATTR_EXEC;
-        ok = writer.AddFile(info, static_cast<uint64_t>(st.st_size),
-                            [file](uint8_t* buffer, size_t count) -> long {
-                                const size_t n = std::fread(buffer, 1, count, file);
-                                return n == 0 && std::ferror(file) ? -1 : static_cast<long>(n);
-                            });
-        std::fclose(file);
     }
     if (ok) ok = writer.Finish();
     if (!ok) {

@@ -15,6 +15,7 @@ void PrintUsage(std::FILE* out) {
         "  cab       list, extract, test and create cabinets\n"
         "  pak       list, unpack and pack compound files\n"
         "  manifest  show what a client at a given version would download\n"
+        "  publish   build a release from a folder of versions; 'publish check' tests one\n"
         "  key       make a signing key pair\n"
         "  sign      sign files (FILE.minisig beside each)\n"
         "  verify    check a file's signature\n"
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
     if (command == "cab") return RunCabCommand(args);
     if (command == "pak") return RunPakCommand(args);
     if (command == "manifest") return RunSiblingProgram("pelmo-tool-manifest", args);
-    if (command == "publish") return RunPublishCommand(args);
+    if (command == "publish") return RunSiblingProgram("pelmo-tool-publish", args);
     if (command == "key") return RunKeyCommand(args);
     if (command == "sign") return RunSignCommand(args);
     if (command == "verify") return RunVerifyCommand(args);

@@ -17,6 +17,7 @@
 #include "install/release_trust.h"
 #include "settings/client_settings.h"
 #include "settings/manifest.h"
+#include "tools/client_manifest.h"
 #include "tools/commands.h"
 #include "trust/signature.h"
 
@@ -90,23 +91,17 @@ int RunManifestCommand(const Args& args) {
     if (!haveInstalled) installed = ClientSettings::ReadInstalledVersion();
 
     ManifestState state;
-    ManifestSettings settings;
-    settings.readInstalledVersion = [installed] { return installed; };
-    settings.readManifestAddress = [&address] { return address; };
-    std::string reason;
     TrustAnchor anchor;
-    if (!publicKeyPath.empty()) {
-        anchor.present = true;
-        anchor.usable = trust::LoadPublicKeyFile(publicKeyPath, anchor.key, &reason);
-        if (!anchor.usable) {
+    std::string reason;
+    switch (FetchManifestAsClient(address, installed, publicKeyPath, state, anchor, &reason)) {
+        case ClientManifestOutcome::KeyUnusable:
             std::fprintf(stderr, "pelmo-tool manifest: %s\n", reason.c_str());
             return 2;
-        }
-        RequireTrustAnchor(anchor, {}, settings);
-    }
-    if (FetchManifest(state, settings, {}, &reason) == 0) {
-        std::printf("manifest: refused: %s\n", reason.c_str());
-        return 1;
+        case ClientManifestOutcome::Refused:
+            std::printf("manifest: refused: %s\n", reason.c_str());
+            return 1;
+        case ClientManifestOutcome::Accepted:
+            break;
     }
     std::printf("manifest: accepted\n");
     std::printf("signature: %s\n",

@@ -14,6 +14,7 @@
 #include "platform/compound_file_reader.h"
 #include "platform/compound_file_writer.h"
 #include "tools/commands.h"
+#include "tools/folder_packing.h"
 
 namespace pelmo::tools {
 
@@ -108,45 +109,6 @@ int Unpack(const Args& args) {
     return report.problems.empty() ? 0 : 1;
 }
 
-bool AddFolder(platform::CompoundFileWriter& writer, const fs::path& folder,
-               const platform::CompoundFileWriter::Path& path) {
-    std::error_code error;
-    std::vector<fs::directory_entry> entries;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        entries.push_back(*it);
-    if (error) {
-        std::fprintf(stderr, "pelmo-tool pak: %s: %s\n", folder.c_str(), error.message().c_str());
-        return false;
-    }
-    std::sort(entries.begin(), entries.end());
-    for (const auto& entry : entries) {
-        auto childPath = path;
-        childPath.push_back(entry.path().filename().string());
-        std::string message;
-        const auto status = entry.symlink_status(error);
-        if (fs::is_directory(status)) {
-            if (!writer.AddStorage(childPath, &message) ||
-                !AddFolder(writer, entry.path(), childPath)) {
-                if (!message.empty())
-                    std::fprintf(stderr, "pelmo-tool pak: %s: %s\n", entry.path().c_str(),
-                                 message.c_str());
-                return false;
-            }
-        } else if (fs::is_regular_file(status)) {
-            if (!writer.AddStreamFromFile(childPath, entry.path().string(), entry.file_size(),
-                                          &message)) {
-                std::fprintf(stderr, "pelmo-tool pak: %s: %s\n", entry.path().c_str(),
-                             message.c_str());
-                return false;
-            }
-        } else {
-            std::fprintf(stderr, "pelmo-tool pak: %s: not a file or folder; skipped\n",
-                         entry.path().c_str());
-        }
-    }
-    return true;
-}
-
 int Pack(const Args& args) {
     if (args.size() != 2) {
         PrintPakUsage(stderr);
@@ -158,8 +120,16 @@ int Pack(const Args& args) {
         return 1;
     }
     platform::CompoundFileWriter writer;
-    if (!AddFolder(writer, args[0], {})) return 1;
+    const auto skip = [](const fs::path& entry) {
+        std::fprintf(stderr, "pelmo-tool pak: %s: not a file or folder; skipped\n", entry.c_str());
+        return true;
+    };
+    FolderPackingReport packed;
     std::string message;
+    if (!PackFolder(writer, args[0], {}, skip, &packed, &message)) {
+        std::fprintf(stderr, "pelmo-tool pak: %s\n", message.c_str());
+        return 1;
+    }
     if (!writer.Write(args[1], &message)) {
         std::fprintf(stderr, "pelmo-tool pak: %s\n", message.c_str());
         return 1;

@@ -56,4 +56,15 @@ int RunSiblingProgram(const char* program, const Args& args) {
     return 2;
 }
 
+int SiblingProgramMain(const char* program, int argc, char** argv,
+                       int (*command)(const Args&)) {
+    Args args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("%s %s\n", program, PELMO_VERSION);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "help") args[0] = "--help";
+    return command(args);
+}
+
 }  // namespace pelmo::tools

@@ -14,4 +14,9 @@ namespace pelmo::tools {
 // `args`. Answers only on failure, with exit status 2.
 int RunSiblingProgram(const char* program, const Args& args);
 
+// The main of a sibling program: answers --version with "program VERSION",
+// turns "help" into "--help", and runs command with the other arguments.
+int SiblingProgramMain(const char* program, int argc, char** argv,
+                       int (*command)(const Args&));
+
 }  // namespace pelmo::tools

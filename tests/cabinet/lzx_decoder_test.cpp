@@ -154,27 +154,42 @@ uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t at) {
     return value;
 }
 
+// Each operand at its boundary: an E8 byte at stream offset `at` with operand
+// `value` becomes `expected`.
 TEST(LzxDecoder, CallTranslationRules) {
     const uint32_t size = 1000000;
-    std::vector<uint8_t> frame(40, 0x11);
-    frame[2] = 0xE8;  // 0 <= 50 < size: becomes 50 - 2
-    PutLe32(frame, 3, 50);
-    frame[8] = 0xE8;  // -1, and 1 <= 8: becomes -1 + size
-    PutLe32(frame, 9, 0xFFFFFFFFu);
-    frame[14] = 0xE8;  // -20 with 20 > 14: unchanged
-    PutLe32(frame, 15, static_cast<uint32_t>(-20));
-    frame[20] = 0xE8;  // beyond the size: unchanged
-    PutLe32(frame, 21, size);
-    frame[33] = 0xE8;  // L - 7: its operand is made of sentinel bytes and thrown away
-    frame[34] = 0xE8;  // L - 6 and after: never examined
-    PutLe32(frame, 35, 7);
+    struct Case {
+        uint32_t value;
+        uint32_t expected;
+    };
+    // The second frame's E8 bytes are at stream offsets 100, 110, ...
+    auto at = [](size_t i) { return static_cast<uint32_t>(100 + 10 * i); };
+    const Case cases[] = {
+        {0, 0u - at(0)},                    // 0 <= value < size: value - at
+        {50, 50 - at(1)},                   // an ordinary call
+        {size - 1, size - 1 - at(2)},       // the largest translated forward
+        {size, size},                       // size and above: unchanged
+        {0u - at(4), 0u - at(4) + size},    // -at, the smallest negative translated
+        {0u - at(5) - 1, 0u - at(5) - 1},   // -(at + 1): unchanged
+        {0xFFFFFFFFu, 0xFFFFFFFFu + size},  // -1
+        {0x80000000u, 0x80000000u},         // the most negative: unchanged
+    };
+    std::vector<uint8_t> first(100, 0x11);
+    std::vector<uint8_t> frame(100, 0x22);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        frame[10 * i] = 0xE8;
+        PutLe32(frame, 10 * i + 1, cases[i].value);
+    }
+    frame[93] = 0xE8;  // L - 7: its operand is made of sentinel bytes and thrown away
+    frame[94] = 0xE8;  // L - 6 and after: never examined
+    PutLe32(frame, 95, 7);
     StreamBuilder s(15);
     Decoder decoder(15);
     std::vector<uint8_t> out;
-    ASSERT_EQ(decoder.Decode(TranslatedRawFrame(s, size, 45, frame), 40, out), CAB_DECODER_OK);
+    ASSERT_EQ(decoder.Decode(TranslatedRawFrame(s, size, 205, first), 100, out), CAB_DECODER_OK);
+    ASSERT_EQ(decoder.Decode(frame, 100, out), CAB_DECODER_OK);
     std::vector<uint8_t> expected = frame;
-    PutLe32(expected, 3, 48);
-    PutLe32(expected, 9, size - 1);
+    for (size_t i = 0; i < std::size(cases); ++i) PutLe32(expected, 10 * i + 1, cases[i].expected);
     EXPECT_EQ(out, expected);
 
     // A frame shorter than 6 bytes is never translated, but counts for the
@@ -284,6 +299,63 @@ TEST(LzxDecoder, FrameCrossingTheWindowEndIsRefused) {
     std::vector<uint8_t> out;
     ASSERT_EQ(decoder.Decode(s.EndFrame(), 30000, out), CAB_DECODER_OK);
     EXPECT_EQ(decoder.Decode(std::vector<uint8_t>(10000, 7), 10000, out), CAB_DECODER_DATA_ERROR);
+}
+
+// Matches of every short distance, with the source behind the write position
+// or, in the window's second pass, just ahead of it (offsets close to the
+// window size), decode as byte-by-byte copies would.
+TEST(LzxDecoder, MatchesOfEveryShortDistanceInBothDirections) {
+    const uint32_t window = 1u << 15;
+    std::vector<uint8_t> history = lzx_test::RandomData(window, 5);
+    StreamBuilder s(15);
+    s.Translation(false);
+    s.RawBlockHeader(window, 1, 1, 1);
+    s.Bytes(history);
+    std::vector<lzx_test::Frame> frames = {{s.EndFrame(), window}};
+
+    std::vector<std::pair<uint32_t, uint32_t>> matches;  // offset, length
+    const uint32_t lengths[] = {17, 33, 50, 9};
+    for (uint32_t d = 1; d <= 20; ++d) matches.push_back({d, lengths[d % 4]});
+    for (uint32_t d = 3; d <= 20; ++d) matches.push_back({window - d, lengths[d % 4]});
+    std::vector<int> symbols;
+    for (int c = 'a'; c <= 'z'; ++c) symbols.push_back(c);
+    for (auto [offset, length] : matches) {
+        symbols.push_back(StreamBuilder::MainSymbol(lzx::PositionSlotOf(offset + 2), length));
+    }
+    uint32_t blockSize = 300;
+    for (auto match : matches) blockSize += match.second;
+    auto copy = [&history](uint32_t offset, uint32_t length) {
+        for (uint32_t i = 0; i < length; ++i) history.push_back(history[history.size() - offset]);
+    };
+    s.BlockHeader(1, blockSize);
+    s.Trees(symbols, {9 - 9, 17 - 9, 33 - 9, 50 - 9});
+    for (int i = 0; i < 300; ++i) {
+        s.Literal(static_cast<uint8_t>('a' + i % 26));
+        history.push_back(static_cast<uint8_t>('a' + i % 26));
+    }
+    for (auto [offset, length] : matches) {
+        int slot = lzx::PositionSlotOf(offset + 2);
+        s.Match(slot, length, offset + 2 - lzx::kPositionBase[slot]);
+        copy(offset, length);
+    }
+    // Sources 1 and 2 bytes ahead need offsets no slot reaches: a raw block
+    // sets them as repeated offsets.
+    s.RawBlockHeader(2, window - 1, window - 2, 1);
+    s.Bytes({'x', 'y'});
+    history.push_back('x');
+    history.push_back('y');
+    s.BlockHeader(1, 66);
+    s.Trees({'a', StreamBuilder::MainSymbol(0, 33), StreamBuilder::MainSymbol(1, 33)}, {33 - 9});
+    s.Match(0, 33);
+    copy(window - 1, 33);
+    s.Match(1, 33);
+    copy(window - 2, 33);
+    frames.push_back({s.EndFrame(), blockSize + 2 + 66});
+
+    Decoder decoder(15);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(decoder.DecodeAll(frames, out), CAB_DECODER_OK);
+    EXPECT_EQ(out, history);
 }
 
 TEST(LzxDecoder, ResetStartsAFreshFolder) {

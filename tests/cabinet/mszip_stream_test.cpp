@@ -91,6 +91,36 @@ TEST(MszipStream, BackReferencesReachIntoThePreviousBlock) {
     EXPECT_EQ(produced, expected);
 }
 
+// Every length from 3 to 258, with distances cycling through the smallest and
+// the largest of every distance code, in full blocks after a full history.
+TEST(MszipStream, EveryLengthAndDistanceCode) {
+    Decoder decoder;
+    Bytes model;
+    ASSERT_EQ(decoder.Decode(HistoryBlock(model)), CAB_DECODER_OK);
+    std::vector<unsigned> distances;
+    for (unsigned code = 0; code < 30; ++code) {
+        distances.push_back(BitWriter::kDistanceBase[code]);
+        distances.push_back(BitWriter::kDistanceBase[code] +
+                            (1u << BitWriter::kDistanceExtra[code]) - 1);
+    }
+    unsigned length = 3;
+    while (length <= 258) {
+        // Each block ends where its 32768th byte is written.
+        BitWriter writer;
+        writer.Bits(1, 1).Bits(1, 2);
+        size_t produced = 0;
+        for (; produced < 32768; ++length) {
+            const unsigned distance = distances[length % distances.size()];
+            writer.FixedMatch(length <= 258 ? length : 258, distance);
+            for (unsigned i = 0; i < std::min(length, 258u) && produced < 32768; ++i, ++produced)
+                model.push_back(model[model.size() - distance]);
+        }
+        Bytes out;
+        ASSERT_EQ(decoder.Decode(writer.FixedLiteral(256).Block(), out), CAB_DECODER_OK);
+        ASSERT_TRUE(std::equal(out.begin(), out.end(), model.end() - 32768)) << length;
+    }
+}
+
 TEST(MszipStream, NothingBeforeTheFolderStartCanBeReferredTo) {
     // Deliberate: the buffer's content before a folder's first block is not
     // this folder's data, so a reference to it is a data error.

@@ -241,5 +241,33 @@ TEST_F(ReaderSet, ContinuedFolderOfAnotherCodecIsCorrupt) {
     EXPECT_EQ(r.events.back().error, CAB_ERROR_CORRUPT);
 }
 
+// A split block whose parts together pass the compressed buffer (32768 bytes
+// for a stored folder) by one byte is corrupt, before anything is read into the
+// buffer. The checksum is cleared so that only the size can refuse it.
+TEST_F(ReaderSet, SplitBlockPartsPassingTheBufferAreCorrupt) {
+    cab::CabinetWriterOptions options;
+    options.maxCabinetSize = 60000;
+    const auto paths = Build({{"a", Pattern(1000, 1)}, {"b", Pattern(100000, 2)}}, options);
+    ASSERT_GE(paths.size(), 2u);
+    // The first part is the last block of the first cabinet's folder.
+    const auto first = ReadAll(paths[0]);
+    const size_t folder = ReadLe32ForTest(first, 16) - 8 * first[26];
+    size_t block = ReadLe32ForTest(first, folder);
+    uint32_t partOffset = 0;
+    for (int i = first[folder + 4] | first[folder + 5] << 8; i > 0; --i) {
+        partOffset = first[block + 4] | first[block + 5] << 8;
+        block += 8 + partOffset;
+    }
+    auto second = ReadAll(paths[1]);
+    const size_t secondBlock =
+        ReadLe32ForTest(second, ReadLe32ForTest(second, 16) - 8 * second[26]);
+    PutLe32ForTest(second, secondBlock, 0);
+    PutLe16ForTest(second, secondBlock + 4, static_cast<uint16_t>(32768 + 1 - partOffset));
+    WriteAll(paths[1], second);
+    Recorder r;
+    EXPECT_EQ(Copy(paths[0], r), 0);
+    EXPECT_EQ(error_.code, CAB_ERROR_CORRUPT);
+}
+
 }  // namespace
 }  // namespace cab_test

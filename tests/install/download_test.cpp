@@ -194,8 +194,14 @@ TEST_F(PackageDownload, BaseAddressGetsExactlyOneSlashAndOnlyWholePackagesAreReu
     ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
     // Whole (its size is the declared one): reused.
     ASSERT_EQ(Run({{2004, 10}}), 1) << reason_;
-    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2004.cab"}));
-    EXPECT_EQ(unpacked_.size(), 3u);
+    // Whole in size but not matching the manifest's hash: fetched again.
+    testing::WriteWholeFile(Work("2004.cab"), std::string(10, 'x'));
+    trust::Sha256 hash;
+    hash.Update(Content(2004, 10).data(), 10);
+    ASSERT_EQ(Run({{2004, 10, hash.FinishHex()}}), 1) << reason_;
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2004.cab",
+                                                    "GET /pkgs/2004.cab"}));
+    EXPECT_EQ(unpacked_.size(), 4u);
     EXPECT_FALSE(std::filesystem::exists(Work("2004.pak"))) << "removed before each unpack";
     EXPECT_FALSE(std::filesystem::exists(Work("2004.cab.partAbCdEf")));
     EXPECT_EQ(PackageAddress("", 1), "/1.cab");

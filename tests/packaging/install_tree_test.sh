@@ -12,6 +12,7 @@ root=$stage$prefix
 libdir=$(dirname "$(dirname "$(find "$root" -name pelmo-cabinet.pc)")")
 
 for file in bin/pelmo-upgrader bin/pelmo-tool libexec/pelmo/pelmo-tool-manifest \
+  libexec/pelmo/pelmo-tool-publish \
   include/pelmo/cabinet.h share/man/man1/pelmo-upgrader.1.gz share/man/man1/pelmo-tool.1.gz \
   share/bash-completion/completions/pelmo-tool share/doc/pelmo-upgrader/copyright; do
   [ -e "$root/$file" ] || fail "$file is not installed"
@@ -42,6 +43,8 @@ head -c 100000 /dev/zero > "$stage/content/docs/b.bin"
 "$root/bin/pelmo-tool" cab create --codec lzx:16 -o "$stage/two.cab" "$stage/content" > /dev/null
 "$root/bin/pelmo-tool" manifest --help 2>&1 | grep -q 'usage: pelmo-tool manifest' ||
   fail "pelmo-tool manifest does not find pelmo-tool-manifest"
+"$root/bin/pelmo-tool" publish --help 2>&1 | grep -q 'usage: pelmo-tool publish' ||
+  fail "pelmo-tool publish does not find pelmo-tool-publish"
 
 # The README's example, built with pkg-config against the shared library and
 # linked with the static one, lists that cabinet.

@@ -28,7 +28,7 @@ Answer Ask(const std::string& program, const std::string& arguments) {
 }
 
 TEST(FrontDoor, VersionAndHelpForEveryProgram) {
-    for (const std::string program : {"pelmo-tool", "pelmo-tool-manifest"}) {
+    for (const std::string program : {"pelmo-tool", "pelmo-tool-manifest", "pelmo-tool-publish"}) {
         const Answer version = Ask(program, "--version");
         EXPECT_EQ(version.status, 0) << program;
         EXPECT_EQ(version.out, program + " " + PELMO_VERSION + "\n");
@@ -37,13 +37,12 @@ TEST(FrontDoor, VersionAndHelpForEveryProgram) {
         EXPECT_EQ(help.out.rfind("usage: pelmo-tool", 0), 0u) << help.out;
     }
     const Answer help = Ask("pelmo-tool", "help");
-    for (const std::string command : {"reg", "cab", "pak", "manifest"}) {
+    for (const std::string command : {"reg", "cab", "pak", "manifest", "publish", "key", "sign", "verify"}) {
         EXPECT_NE(help.out.find("  " + command + " "), std::string::npos) << command;
         const Answer own = Ask("pelmo-tool", "help " + command);
         EXPECT_EQ(own.status, 0) << command;
         EXPECT_NE(own.out.find("usage: pelmo-tool " + command), std::string::npos) << own.out;
     }
-    EXPECT_EQ(help.out.find("publish"), std::string::npos) << "not built";
 }
 
 }  // namespace
