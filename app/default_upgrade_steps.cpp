@@ -51,6 +51,7 @@ UpgradeSteps DefaultUpgradeSteps() {
                                   &ClientSettings::ReadManifestAddress};
         TransferOptions options;
         options.stopRequested = [&engine] { return engine.cancelRequested.load() != 0; };
+        options.retryPausesMs = MANIFEST_RETRY_PAUSES_MS;
         RequireTrustAnchor(LoadTrustAnchor(ClientSettings::ReadClientFolder()), options, settings);
         std::string reason;
         const int result = FetchManifest(state, settings, options, &reason);
@@ -75,9 +76,11 @@ UpgradeSteps DefaultUpgradeSteps() {
         bool hashMismatch = false;
         const DownloadRun run{engine.versions, engine.packageBaseUrl, engine.currentPackageBytes,
                               engine.completedPackageBytes, &hashMismatch};
+        TransferOptions options;
+        options.retryPausesMs = PACKAGE_RETRY_PAUSES_MS;
         std::string reason;
         const int result = DownloadPackages(run, &sink, &UnpackWithCabinetExtractor,
-                                            WorkFolderPath(), {}, &reason);
+                                            WorkFolderPath(), options, &reason);
         if (!result) engine.SetFailureReason(reason);
         engine.trustCheckFailed.store(hashMismatch ? 1 : 0);
         return result;

@@ -2,7 +2,9 @@
 // curl command line fetching the same address, side by side in one run, plus
 // the peak memory of this process (which must not grow with the package). The
 // fetch runs twice: as is, and hashing the data as it arrives (SHA-256, what
-// a package with a SHA256 in its manifest costs).
+// a package with a SHA256 in its manifest costs). The same package with its
+// connection cut three times (each cut resumed at once, without the program's
+// pauses) against the undisturbed fetch.
 //
 //   bench_package_download [--benchmark_repetitions=3]
 //   PELMO_BENCH_DOWNLOAD_MB=200 (default) sets the package size.
@@ -29,7 +31,7 @@ namespace {
 
 struct Source {
     fs::path folder;
-    std::string address;
+    std::string address, cutAddress;
     uint64_t bytes = 0;
     pid_t server = -1;
 };
@@ -51,6 +53,7 @@ Source& TheSource() {
                           std::streamsize(std::min<uint64_t>(chunk.size() * 8, s.bytes - done)));
             }
         }
+        fs::create_hard_link(s.folder / "www" / "2005.cab", s.folder / "www" / "cut.cab");
         int pipeOut[2];
         if (pipe(pipeOut) != 0) std::abort();
         s.server = fork();
@@ -59,7 +62,10 @@ Source& TheSource() {
             const std::string script =
                 std::string(PELMO_SOURCE_DIR) + "/tests/support/http_server.py";
             const std::string root = (s.folder / "www").string();
-            execlp("python3", "python3", script.c_str(), "--root", root.c_str(), nullptr);
+            // Four answers, the first three cut: bytes 0 to a quarter, and so on.
+            const std::string cut = "/cut.cab=drop-every:" + std::to_string(s.bytes / 4 + 1);
+            execlp("python3", "python3", script.c_str(), "--root", root.c_str(), "--fault",
+                   cut.c_str(), nullptr);
             _exit(127);
         }
         close(pipeOut[1]);
@@ -67,6 +73,7 @@ Source& TheSource() {
         int port = 0;
         if (std::fscanf(portLine, "%d", &port) != 1) std::abort();
         s.address = "http://127.0.0.1:" + std::to_string(port) + "/2005.cab";
+        s.cutAddress = "http://127.0.0.1:" + std::to_string(port) + "/cut.cab";
         std::atexit([] {
             kill(TheSource().server, SIGTERM);
             waitpid(TheSource().server, nullptr, 0);
@@ -98,6 +105,21 @@ void BM_TransportFetchToFile(benchmark::State& state, bool hashed) {
     state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
 }
 
+void BM_TransportFetchToFileThreeCuts(benchmark::State& state) {
+    Source& source = TheSource();
+    const std::string target = (source.folder / "cut.cab").string();
+    pelmo::TransferOptions options;
+    options.retryPausesMs = {0, 0, 0, 0, 0};
+    for (auto _ : state) {
+        pelmo::TransferResult result = pelmo::FetchToFile(source.cutAddress, target, {}, options);
+        if (!result.ok) state.SkipWithError(result.error.c_str());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * source.bytes));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
+}
+
 void BM_CurlCommand(benchmark::State& state) {
     Source& source = TheSource();
     const std::string command =
@@ -116,6 +138,10 @@ BENCHMARK_CAPTURE(BM_TransportFetchToFile, plain, false)
     ->UseRealTime()
     ->Iterations(3);
 BENCHMARK_CAPTURE(BM_TransportFetchToFile, sha256, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_TransportFetchToFileThreeCuts)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

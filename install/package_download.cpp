@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "install/cabinet_extractor.h"
 #include "install/work_folder.h"
@@ -44,7 +45,7 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
         std::string folder = workFolder;
         if (folder.empty() || folder.back() != '/') folder += '/';
         if (!PrepareWorkFolder(folder, reason)) return 0;
-        RemovePartialDownloads(folder);
+        RemoveStalePartialDownloads(folder);
 
         run.currentPackageBytes = 0;
         run.completedPackageBytes = 0;
@@ -55,12 +56,17 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
             const std::string local = folder + PackageFileName(entry.id);
             const std::string address = PackageAddress(run.packageBaseUrl, entry.id);
             if (!IsCompletePackage(local, entry)) {
-                trust::Sha256 hash;
+                // The hash covers the resource from its first byte: a resumed
+                // file's bytes on disk are handed over first, and a download
+                // that starts again from zero starts a new hash.
+                std::optional<trust::Sha256> hash;
+                hash.emplace();
                 TransferOptions hashed = options;
                 if (!entry.sha256.empty()) {
                     hashed.dataObserver = [&hash](const char* data, std::size_t size) {
-                        hash.Update(data, size);
+                        hash->Update(data, size);
                     };
+                    hashed.dataRestarted = [&hash] { hash.emplace(); };
                 }
                 const TransferResult fetched = FetchToFile(address, local, progress, hashed);
                 if (!fetched.ok) {
@@ -69,7 +75,7 @@ int DownloadPackages(const DownloadRun& run, const DownloadProgressSink* sink,
                     return 0;
                 }
                 if (!entry.sha256.empty()) {
-                    const std::string actual = hash.FinishHex();
+                    const std::string actual = hash->FinishHex();
                     if (actual != entry.sha256) {
                         std::remove(local.c_str());
                         if (run.hashMismatch != nullptr) *run.hashMismatch = true;

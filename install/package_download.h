@@ -47,10 +47,12 @@ std::string PackageAddress(const std::string& base, int32_t id);
 bool IsCompletePackage(const std::string& path, const VersionEntry& entry);
 
 // Prepares workFolder (see PrepareWorkFolder; a folder that fails its checks
-// fails the step), then for each entry of run.versions in order sets
-// currentPackageBytes, fetches the package into workFolder (progress to sink,
-// which may be null) unless a complete one is there already (see
-// IsCompletePackage), removes the old N.pak, unpacks the package with unpack
+// fails the step) and removes its stale partial downloads, then for each entry
+// of run.versions in order sets currentPackageBytes, fetches the package into
+// workFolder (progress to sink, which may be null; retries and the resumption
+// of a partial file as FetchToFile does them with options) unless a complete
+// one is there already (see IsCompletePackage), removes the old N.pak, unpacks
+// the package with unpack
 // and adds currentPackageBytes to
 // completedPackageBytes. Both counters start at 0. Answers 1 when every
 // package was fetched, 0 at the first one that was not (the rest are not

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -42,15 +43,22 @@ std::string WorkFolderPath() {
     return base + "PELMO_UPGRADE/";
 }
 
-void RemovePartialDownloads(const std::string& folder) {
+void RemoveStalePartialDownloads(const std::string& folder) {
+    const auto oldest = std::filesystem::file_time_type::clock::now() -
+                        std::chrono::hours(24 * PARTIAL_DOWNLOAD_DAYS);
+    auto endsWith = [](const std::string& name, const std::string& tail) {
+        return name.size() > tail.size() &&
+               name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.find(".cab.part") != std::string::npos) {
-            std::error_code ignored;
-            std::filesystem::remove(it->path(), ignored);
-        }
+        if (name.find(".cab.part") == std::string::npos) continue;
+        std::error_code ignored;
+        const bool resumable = endsWith(name, ".cab.part") || endsWith(name, ".cab.part.info");
+        if (resumable && std::filesystem::last_write_time(it->path(), ignored) > oldest) continue;
+        std::filesystem::remove(it->path(), ignored);
     }
 }
 

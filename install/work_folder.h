@@ -19,8 +19,13 @@ std::string WorkFolderPath();
 // folder cannot be used.
 bool PrepareWorkFolder(const std::string& folder, std::string* reason = nullptr);
 
-// Removes the partial downloads ("N.cab.part...") an interrupted run left in
-// folder. Only one upgrader runs at a time, so none is in use.
-void RemovePartialDownloads(const std::string& folder);
+// How long a partial download is kept for a later run to resume.
+inline constexpr int PARTIAL_DOWNLOAD_DAYS = 30;
+
+// Removes from folder the partial downloads ("N.cab.part" and its sidecar
+// "N.cab.part.info") last written more than PARTIAL_DOWNLOAD_DAYS ago, and
+// any other "N.cab.part..." leftover. Only one upgrader runs at a time, so
+// none is in use.
+void RemoveStalePartialDownloads(const std::string& folder);
 
 }  // namespace pelmo

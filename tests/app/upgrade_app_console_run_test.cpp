@@ -20,9 +20,7 @@ namespace fs = std::filesystem;
 class ConsoleRunTest : public ::testing::Test {
   protected:
     std::map<std::string, std::string> Env() const {
-        return {{"PELMO_REGISTRY", folder() + "/registry.db"},
-                {"XDG_RUNTIME_DIR", folder()},
-                {"TMPDIR", folder()}};
+        return testing::program::FolderEnv(folder());
     }
     std::string folder() const { return environment.folder(); }
     int Tool(const std::vector<std::string>& args) {

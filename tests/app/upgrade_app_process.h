@@ -99,6 +99,14 @@ class ProgramRun {
     int status_ = -1;
 };
 
+// The environment of a run kept inside folder: its own settings store,
+// runtime folder and work folder.
+inline std::map<std::string, std::string> FolderEnv(const std::string& folder) {
+    return {{"PELMO_REGISTRY", folder + "/registry.db"},
+            {"XDG_RUNTIME_DIR", folder},
+            {"TMPDIR", folder}};
+}
+
 // Runs pelmo-tool with args; its exit status (output in folder/tool.txt).
 inline int RunTool(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env, const std::string& folder) {

@@ -14,6 +14,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/package_cabinet.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/wait_until.h"
 #include "trust/sha256.h"
 
 namespace pelmo {
@@ -70,7 +71,8 @@ class PackageDownload : public ::testing::Test {
     }
     std::vector<std::string> Requests() const { return server_->Requests(); }
     std::string Work(const std::string& name) const { return workFolder_ + name; }
-    int LeftoverTemporaries() const {
+    // Partial files and their sidecars in the work folder.
+    int PartialFiles() const {
         int count = 0;
         for (const auto& e : std::filesystem::directory_iterator(workFolder_)) {
             if (e.path().filename().string().find(".part") != std::string::npos) ++count;
@@ -105,7 +107,7 @@ TEST_F(PackageDownload, SeveralPackagesInOrderWithScaledProgress) {
                                                    workFolder_ + "|" + Work("2006.cab")}));
     EXPECT_EQ(completed_.load(), 620000);
     EXPECT_EQ(current_.load(), 120000);
-    EXPECT_EQ(LeftoverTemporaries(), 0);
+    EXPECT_EQ(PartialFiles(), 0);
 
     // Every report carries the package's declared size and the declared sizes
     // before it; each package ends with its whole transfer.
@@ -230,12 +232,12 @@ TEST_F(PackageDownload, MissingPackageStopsTheStep) {
     EXPECT_EQ(completed_.load(), 1);
 }
 
-TEST_F(PackageDownload, DroppedConnectionLeavesNoPartialPackage) {
+TEST_F(PackageDownload, DroppedConnectionLeavesNoPackageOnlyItsPartialFile) {
     Publish(2004, 2 << 20);
     StartServer({"/pkgs/2004.cab=drop"});
     EXPECT_EQ(Run({{2004, 1}}), 0);
     EXPECT_FALSE(std::filesystem::exists(Work("2004.cab")));
-    EXPECT_EQ(LeftoverTemporaries(), 0);
+    EXPECT_EQ(PartialFiles(), 2);
     EXPECT_TRUE(unpacked_.empty());
 }
 
@@ -247,7 +249,7 @@ TEST_F(PackageDownload, StalledServerEndsByTimeOut) {
     EXPECT_EQ(Run({{2004, 1}}, options), 0);
     EXPECT_NE(reason_.find("no data"), std::string::npos) << reason_;
     EXPECT_FALSE(std::filesystem::exists(Work("2004.cab")));
-    EXPECT_EQ(LeftoverTemporaries(), 0);
+    EXPECT_EQ(PartialFiles(), 2);
 }
 
 TEST_F(PackageDownload, CancelDuringAStallEndsAtOnce) {
@@ -262,7 +264,7 @@ TEST_F(PackageDownload, CancelDuringAStallEndsAtOnce) {
     canceller.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_FALSE(std::filesystem::exists(Work("2004.cab")));
-    EXPECT_EQ(LeftoverTemporaries(), 0);
+    EXPECT_EQ(PartialFiles(), 2);
 }
 
 TEST_F(PackageDownload, CancelDuringTheSecondOfThree) {
@@ -277,8 +279,121 @@ TEST_F(PackageDownload, CancelDuringTheSecondOfThree) {
     EXPECT_EQ(Requests(), (std::vector<std::string>{"GET /pkgs/2004.cab", "GET /pkgs/2005.cab"}));
     EXPECT_EQ(ReadWholeFile(Work("2004.cab")), Content(2004, 100000));
     EXPECT_FALSE(std::filesystem::exists(Work("2005.cab")));
-    EXPECT_EQ(LeftoverTemporaries(), 0);
+    EXPECT_TRUE(std::filesystem::exists(Work("2005.cab.part")));
     EXPECT_EQ(unpacked_.size(), 1u);
+}
+
+std::string HashOf(const std::string& data) {
+    trust::Sha256 hash;
+    hash.Update(data.data(), data.size());
+    return hash.FinishHex();
+}
+
+// Options with short pauses: the program's own wait 1, 2, 4, 8 and 16 s.
+TransferOptions QuickRetries() {
+    TransferOptions options;
+    options.stallTimeoutMs = 2000;
+    options.retryPausesMs = {5, 5, 5, 5, 5};
+    return options;
+}
+
+TEST_F(PackageDownload, CutTransfersResumeAndTheCountersNeverGoBack) {
+    const std::size_t size = 20 << 20;
+    Publish(2004, size);
+    Publish(2005, size);
+    Publish(2006, size);
+    StartServer({"/pkgs/2004.cab=drop-at:" + std::to_string(size / 10),
+                 "/pkgs/2005.cab=drop-at:" + std::to_string(size / 2),
+                 "/pkgs/2006.cab=drop-at:" + std::to_string(size / 10 * 9)});
+    // With the packages' hashes: each must cover the whole package once.
+    ASSERT_EQ(Run({{2004, 1, HashOf(Content(2004, size))},
+                   {2005, 2, HashOf(Content(2005, size))},
+                   {2006, 3, HashOf(Content(2006, size))}},
+                  QuickRetries()),
+              1)
+        << reason_;
+    for (int32_t id : {2004, 2005, 2006}) {
+        const std::string path = "/pkgs/" + PackageFileName(id);
+        EXPECT_TRUE(ReadWholeFile(Work(PackageFileName(id))) == Content(id, size)) << id;
+        EXPECT_EQ(server_->AnswerBytes(path).size(), 2u) << id;
+        EXPECT_LE(server_->BytesSent(path), size * 12 / 10) << id;
+    }
+    EXPECT_EQ(PartialFiles(), 0);
+    // Each package's figure goes from 0 to its size without a step back.
+    float last = 0;
+    for (std::size_t i = 1; i < display_.reports.size(); ++i) {
+        const Report& r = display_.reports[i];
+        if (r.packageBytes != display_.reports[i - 1].packageBytes) last = 0;
+        EXPECT_GE(r.bytesSoFar, last) << "report " << i;
+        last = r.bytesSoFar;
+    }
+    EXPECT_EQ(display_.reports.back().bytesSoFar, static_cast<float>(size));
+}
+
+TEST_F(PackageDownload, ARestartFromZeroKeepsOnlyTheBytesOfTheLastAnswer) {
+    // A server that ignores ranges, and a package replaced between attempts.
+    const std::size_t size = 4 << 20;
+    Publish(2004, size);
+    Publish(2005, size);
+    published_.Write("pkgs/2005-new.cab", Content(77, size - 1000));
+    StartServer({"/pkgs/2004.cab=drop-at:4000000,ignore-range",
+                 "/pkgs/2005.cab=drop-at:4000000,change:pkgs/2005-new.cab"});
+    ASSERT_EQ(Run({{2004, 1, HashOf(Content(2004, size))},
+                   {2005, 2, HashOf(Content(77, size - 1000))}},
+                  QuickRetries()),
+              1)
+        << reason_;
+    EXPECT_TRUE(ReadWholeFile(Work("2004.cab")) == Content(2004, size));
+    EXPECT_TRUE(ReadWholeFile(Work("2005.cab")) == Content(77, size - 1000));
+    EXPECT_EQ(server_->AnswerBytes("/pkgs/2004.cab"), (std::vector<uint64_t>{4000000, size}));
+    // The figure starts again visibly, once per package.
+    int restarts = 0;
+    for (std::size_t i = 1; i < display_.reports.size(); ++i) {
+        const Report &before = display_.reports[i - 1], &now = display_.reports[i];
+        if (now.packageBytes == before.packageBytes && now.bytesSoFar < before.bytesSoFar)
+            ++restarts;
+    }
+    EXPECT_EQ(restarts, 2);
+}
+
+TEST_F(PackageDownload, RetriesSpentFailTheStepAndACancelInAPauseActsAtOnce) {
+    Publish(2004, 1 << 20);
+    StartServer({"/pkgs/2004.cab=drop-every:100000"});
+    EXPECT_EQ(Run({{2004, 1}}, QuickRetries()), 0);
+    EXPECT_EQ(Requests().size(), 6u);  // the first attempt and five retries
+    EXPECT_EQ(std::filesystem::file_size(Work("2004.cab.part")), 600000u);
+    EXPECT_TRUE(unpacked_.empty());
+
+    TransferOptions patient = QuickRetries();
+    patient.retryPausesMs = {60000};
+    std::thread canceller([this] {
+        testing::WaitUntil([this] { return Requests().size() == 7; }, std::chrono::seconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // in the pause
+        cancel_ = 1;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({{2004, 1}}, patient), 0);
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(Requests().size(), 7u);
+    EXPECT_TRUE(ReadWholeFile(Work("2004.cab.part")) == Content(2004, 1 << 20).substr(0, 700000));
+}
+
+TEST_F(PackageDownload, StaleAndForeignPartialFilesAreNotResumed) {
+    Publish(2005, 300000);
+    StartServer();
+    ASSERT_TRUE(std::filesystem::create_directories(workFolder_));
+    // Too old, an old-style leftover, and one from another address.
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 31);
+    for (const char* name : {"2004.cab.part", "2004.cab.part.info", "2006.cab.partXy12Ab"})
+        scratch_.Write("PELMO_UPGRADE/" + std::string(name), "x");
+    std::filesystem::last_write_time(Work("2004.cab.part"), old);
+    std::filesystem::last_write_time(Work("2004.cab.part.info"), old);
+    scratch_.Write("PELMO_UPGRADE/2005.cab.part", "garbage");
+    scratch_.Write("PELMO_UPGRADE/2005.cab.part.info", "http://elsewhere.invalid/2005.cab\n\"v\"\n");
+    ASSERT_EQ(Run({{2005, 1}}, QuickRetries()), 1) << reason_;
+    EXPECT_TRUE(ReadWholeFile(Work("2005.cab")) == Content(2005, 300000));
+    EXPECT_EQ(PartialFiles(), 0);
 }
 
 TEST_F(PackageDownload, PackagesFromALocalFolder) {

@@ -119,6 +119,24 @@ TEST(TransportMemory, RefusedConnectionFails) {
     EXPECT_FALSE(result.error.empty());
 }
 
+TEST(TransportMemory, RetriesOnlyBrokenTransfersAndServerErrors) {
+    ScratchFolder root;
+    root.Write("cut.xml", std::string(100000, 'x'));
+    root.Write("busy.xml", "x");
+    TestHttpServer server(root.path(),
+                          {"--fault", "/cut.xml=drop-at:5000", "--fault", "/busy.xml=status:503"});
+    TransferOptions options = FastOptions();
+    options.retryPausesMs = {1, 1};
+    std::string text;
+    EXPECT_TRUE(FetchToMemory(server.Url("/cut.xml"), 1 << 20, text, options).ok);
+    EXPECT_EQ(text, std::string(100000, 'x'));
+    EXPECT_FALSE(FetchToMemory(server.Url("/busy.xml"), 1000, text, options).ok);
+    EXPECT_FALSE(FetchToMemory(server.Url("/missing.xml"), 1000, text, options).ok);
+    EXPECT_EQ(server.Requests(),
+              (std::vector<std::string>{"GET /cut.xml", "GET /cut.xml", "GET /busy.xml",
+                                        "GET /busy.xml", "GET /busy.xml", "GET /missing.xml"}));
+}
+
 struct ProgressLog {
     std::vector<int> statuses;
     uint64_t lastSoFar = 0;
@@ -156,24 +174,25 @@ TEST(TransportFile, CompleteDownloadReplacesTheTargetAndReportsTheEndOnce) {
     }
 }
 
-TEST(TransportFile, FailuresLeaveTheOldTargetAndNoTemporaryFile) {
+TEST(TransportFile, FailuresLeaveTheOldTargetAndOnlyAResumablePartialFile) {
     ScratchFolder root, target;
-    root.Write("cut.cab", Pattern(2 << 20));
+    const std::string content = Pattern(2 << 20);
+    root.Write("cut.cab", content);
     TestHttpServer server(root.path(), {"--fault", "/cut.cab=drop"});
     const std::string file = target.Write("p.cab", "old content");
-    for (const std::string& address :
-         {server.Url("/cut.cab"), server.Url("/missing.cab"), root / "missing.cab"}) {
+    for (const std::string& address : {server.Url("/missing.cab"), root / "missing.cab"}) {
         const TransferResult result = FetchToFile(address, file, {}, FastOptions());
         EXPECT_FALSE(result.ok) << address;
         EXPECT_EQ(ReadWholeFile(file), "old content") << address;
         EXPECT_EQ(CountStartingWith(target.path(), "p.cab.part"), 0) << address;
     }
-    // No file at all where there was none.
-    const TransferResult result =
-        FetchToFile(server.Url("/cut.cab"), target / "new.cab", {}, FastOptions());
+    // A cut transfer keeps what arrived, and the address and validator beside it.
+    const TransferResult result = FetchToFile(server.Url("/cut.cab"), file, {}, FastOptions());
     EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(std::filesystem::exists(target / "new.cab"));
-    EXPECT_EQ(CountStartingWith(target.path(), "new.cab"), 0);
+    EXPECT_EQ(ReadWholeFile(file), "old content");
+    EXPECT_TRUE(ReadWholeFile(PartialFilePath(file)) == content.substr(0, content.size() / 2));
+    EXPECT_EQ(ReadWholeFile(PartialInfoPath(file)).rfind(server.Url("/cut.cab") + "\n\"", 0), 0u);
+    EXPECT_EQ(CountStartingWith(target.path(), "p.cab.part"), 2);
     // A target in a missing folder cannot be written.
     EXPECT_FALSE(FetchToFile(server.Url("/cut.cab"), target / "no/such/x.cab", {}, {}).ok);
 }
@@ -190,7 +209,8 @@ TEST(TransportFile, StalledServerEndsByTimeOut) {
         EXPECT_FALSE(result.ok) << name;
         EXPECT_FALSE(result.aborted) << name;
         EXPECT_FALSE(std::filesystem::exists(target / name));
-        EXPECT_EQ(CountStartingWith(target.path(), name), 0);
+        // Half a body can be resumed; no body leaves nothing.
+        EXPECT_EQ(CountStartingWith(target.path(), name), name == "stall.cab" ? 2 : 0);
         // Reports kept coming while nothing arrived.
         EXPECT_GT(log.statuses.size(), 5u);
     }
@@ -227,7 +247,7 @@ TEST(TransportFile, CancelDuringAStallEndsAtOnce) {
         EXPECT_FALSE(result.ok) << name;
         EXPECT_TRUE(result.aborted) << name;
         EXPECT_LT(elapsed, std::chrono::seconds(10)) << name;
-        EXPECT_EQ(CountStartingWith(target.path(), name), 0) << name;
+        EXPECT_FALSE(std::filesystem::exists(target / name));
     }
 }
 
@@ -257,6 +277,60 @@ TEST(TransportFile, AbortAtTheEndLeavesNothing) {
         EXPECT_TRUE(result.aborted);
         EXPECT_FALSE(std::filesystem::exists(target / "p.cab"));
     }
+}
+
+// What a hash computed while downloading would see.
+struct Observed {
+    std::string bytes;
+    int restarts = 0;
+    TransferOptions Options() {
+        TransferOptions options = FastOptions();
+        options.retryPausesMs = {1, 1, 1};
+        options.dataObserver = [this](const char* data, std::size_t size) {
+            bytes.append(data, size);
+        };
+        options.dataRestarted = [this] {
+            bytes.clear();
+            ++restarts;
+        };
+        return options;
+    }
+};
+
+TEST(TransportResume, TheObserverSeesTheWholeResourceOnceThroughResumesAndRestarts) {
+    ScratchFolder root, target;
+    const std::string content = Pattern(1 << 20), changed = Pattern(900000).substr(7) + "new";
+    for (const char* name : {"a.cab", "b.cab", "c.cab"}) root.Write(name, content);
+    root.Write("c2.cab", changed);
+    TestHttpServer server(root.path(), {"--fault", "/a.cab=drop-at:400000", "--fault",
+                                        "/b.cab=drop-at:400000,ignore-range", "--fault",
+                                        "/c.cab=drop-at:400000,change:c2.cab"});
+    // Across calls: the first keeps its partial file, the second resumes it
+    // and hands the bytes on disk to the observer first.
+    Observed first;
+    TransferOptions once = first.Options();
+    once.retryPausesMs.clear();
+    EXPECT_FALSE(FetchToFile(server.Url("/a.cab"), target / "a.cab", {}, once).ok);
+    Observed second;
+    TransferResult result = FetchToFile(server.Url("/a.cab"), target / "a.cab", {}, second.Options());
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(ReadWholeFile(target / "a.cab") == content);
+    EXPECT_TRUE(second.bytes == content);
+    EXPECT_EQ(second.restarts, 0);
+    EXPECT_EQ(server.AnswerBytes("/a.cab"), (std::vector<uint64_t>{400000, content.size() - 400000}));
+    // A server that ignores the range, and a resource that changed, start over.
+    for (const auto& [name, expected] : {std::pair{"b.cab", content}, {"c.cab", changed}}) {
+        Observed seen;
+        result = FetchToFile(server.Url("/") + name, target / name, {}, seen.Options());
+        ASSERT_TRUE(result.ok) << name << ": " << result.error;
+        EXPECT_TRUE(ReadWholeFile(target / name) == expected) << name;
+        EXPECT_TRUE(seen.bytes == expected) << name;
+        EXPECT_EQ(seen.restarts, 1) << name;
+    }
+    EXPECT_EQ(CountStartingWith(target.path(), "a.cab.part") +
+                  CountStartingWith(target.path(), "b.cab.part") +
+                  CountStartingWith(target.path(), "c.cab.part"),
+              0);
 }
 
 }  // namespace

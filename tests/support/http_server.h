@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
@@ -28,12 +29,15 @@ class TestHttpServer {
     // Serves the files under root; every request is logged for Requests().
     explicit TestHttpServer(const std::string& root, std::vector<std::string> extra = {}) {
         logPath_ = root + "/.requests.log";
+        bytesLogPath_ = root + "/.bytes.log";
         std::remove(logPath_.c_str());
+        std::remove(bytesLogPath_.c_str());
         const char* python =
             ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
         std::vector<std::string> args = {python,   PELMO_SOURCE_DIR "/tests/support/http_server.py",
                                          "--root", root,
-                                         "--log",  logPath_};
+                                         "--log",  logPath_,
+                                         "--bytes-log", bytesLogPath_};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -89,11 +93,29 @@ class TestHttpServer {
         return lines;
     }
 
+    // The body bytes written in each finished answer for path ("/p/7.cab"),
+    // in the order the answers ended.
+    std::vector<uint64_t> AnswerBytes(const std::string& path) const {
+        std::vector<uint64_t> answers;
+        std::ifstream log(bytesLogPath_);
+        std::string name;
+        for (uint64_t count = 0; log >> name >> count;) {
+            if (name == path) answers.push_back(count);
+        }
+        return answers;
+    }
+    uint64_t BytesSent(const std::string& path) const {
+        uint64_t total = 0;
+        for (const uint64_t count : AnswerBytes(path)) total += count;
+        return total;
+    }
+
   private:
     pid_t pid_ = -1;
     int stdin_ = -1;
     int port_ = 0;
     std::string logPath_;
+    std::string bytesLogPath_;
 };
 
 }  // namespace pelmo::testing
