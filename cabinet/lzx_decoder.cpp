@@ -65,16 +65,10 @@ struct State {
 
 struct Handle {
     uint32_t signature;
-    CabAllocFn alloc;
     CabFreeFn free;
     uint32_t maxBlockSize;
     State* state;
 };
-
-uint32_t ClampBlockSize(uint32_t* maxBlockSize) {
-    if (*maxBlockSize == 0 || *maxBlockSize > kMaxBlockSize) *maxBlockSize = kMaxBlockSize;
-    return *maxBlockSize;
-}
 
 void ResetState(State& s) {
     std::memset(s.mainLengths, 0, sizeof s.mainLengths);
@@ -338,6 +332,12 @@ bool DecodeSymbols(State& s, BitReader& reader, uint32_t end) {
     bool ok = true;
 
     while (at < end) {
+        // Guaranteed at the top of the fast loop: a match of any length ends
+        // before `end` (no overrun test); the write position is past the
+        // bytes the window mirrors behind its end (no mirror update); and
+        // the input holds the 32 bytes that the at most three refills of an
+        // iteration load, so every bit taken here is real input and the
+        // past-the-end test is left to the careful path.
         while (at < fastEnd && at >= kMirrorBytes && in.pos <= fastInput) {
             in.RefillFast();
             uint32_t entry = s.mainTable.Lookup(in.Peek16());
@@ -470,16 +470,13 @@ bool DecodeFrame(State& s, const uint8_t* input, uint32_t inputSize, uint8_t* ou
     return true;
 }
 
-Handle* Check(DecoderHandle handle) {
-    auto* h = static_cast<Handle*>(handle);
-    return h != nullptr && h->signature == kSignature ? h : nullptr;
-}
+Handle* Check(DecoderHandle handle) { return CheckedHandle<Handle>(handle, kSignature); }
 
 }  // namespace
 
 int LzxQuery(uint32_t* maxBlockSize, uint32_t windowSize, uint32_t* compressedBufferSize) {
     (void)windowSize;
-    *compressedBufferSize = ClampBlockSize(maxBlockSize) + 6144;
+    *compressedBufferSize = ClampBlockSize(maxBlockSize) + LZX_INPUT_SLACK;
     return CAB_DECODER_OK;
 }
 
@@ -514,7 +511,6 @@ int LzxCreate(uint32_t* maxBlockSize, uint32_t windowSize, uint32_t* compressedB
     ResetState(*s);
 
     h->signature = kSignature;
-    h->alloc = services.alloc;
     h->free = services.free;
     h->maxBlockSize = *maxBlockSize;
     h->state = s;
@@ -543,11 +539,9 @@ int LzxReset(DecoderHandle handle) {
 int LzxDestroy(DecoderHandle handle) {
     Handle* h = Check(handle);
     if (h == nullptr) return CAB_DECODER_BAD_HANDLE;
-    CabFreeFn freeFn = h->free;
-    freeFn(h->state->window);
-    h->signature = 0;
-    freeFn(h->state);
-    freeFn(h);
+    h->free(h->state->window);
+    h->free(h->state);
+    ReleaseHandle(h, h->free);
     return CAB_DECODER_OK;
 }
 

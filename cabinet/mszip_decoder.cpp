@@ -19,7 +19,6 @@ using namespace deflate;
 
 constexpr uint32_t kSignature = uint32_t('M') | uint32_t('D') << 8 | uint32_t('I') << 16 |
                                 uint32_t('C') << 24;  // "MDIC" in memory
-constexpr uint32_t kInputSlack = 12;                  // compressed buffer = block size + 12
 
 constexpr uint32_t kLiteralLengthMask = (1u << kLiteralLengthRootBits) - 1;
 constexpr uint32_t kDistanceMask = (1u << kDistanceRootBits) - 1;
@@ -35,7 +34,7 @@ struct DecodingState {
     uint8_t* outputStart = nullptr;
     uint8_t* output = nullptr;
     uint8_t* outputEnd = nullptr;
-    uint32_t window = kMaxBlockSize;  // size of the output buffer that holds the history
+    uint32_t window = MAX_BLOCK_SIZE;  // size of the output buffer that holds the history
     // History: the bytes at the start of `historyBuffer` that the folder's
     // previous block produced. A back-reference before the current block may
     // only reach those.
@@ -57,8 +56,7 @@ struct MszipHandle {
 enum class Status { BlockDone, OutputFull, Error };
 
 MszipHandle* Checked(DecoderHandle handle) {
-    auto* mszip = static_cast<MszipHandle*>(handle);
-    return mszip != nullptr && mszip->signature == kSignature ? mszip : nullptr;
+    return CheckedHandle<MszipHandle>(handle, kSignature);
 }
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -152,6 +150,9 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
         bool finished = false;  // else the loop ran out of room
         Status status = Status::BlockDone;
 
+        // Bits above `count` are zero or already equal to the bytes at `in`
+        // (see BitReader), so OR-ing in a whole word is exact; `in` moves
+        // past the whole bytes taken, and count becomes 56 + count % 8.
         auto refill = [&] {
             bits |= Load64(in) << count;
             in += (63 - count) >> 3;
@@ -162,6 +163,16 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
             count -= n;
         };
 
+        // At the top of each iteration at least kFastInputRoom bytes lie at
+        // `in` and at least kFastOutputRoom bytes of room at `out`, so no
+        // step below checks a bound. A refill loads 8 bytes and advances `in`
+        // by at most 7; an iteration refills at most twice, so the second
+        // load still ends inside the input. After a refill 56 bits or more
+        // are held: enough for three literal codes (15 bits each), and after
+        // the second refill for a length code with its extra bits (15 + 5)
+        // and a distance code with its extra bits (15 + 13). The output room
+        // covers two literals, the longest match and the 16 bytes
+        // CopyMatchFast may write past it.
         while (in <= inLimit && out <= outLimit) {
             refill();
             uint32_t entry = literalLength[bits & kLiteralLengthMask];
@@ -391,8 +402,7 @@ Status DecodeBlock(DecodingState& state, bool& final) {
 }  // namespace
 
 int MszipQuery(uint32_t* maxBlockSize, uint32_t* compressedBufferSize) {
-    if (*maxBlockSize == 0 || *maxBlockSize > kMaxBlockSize) *maxBlockSize = kMaxBlockSize;
-    *compressedBufferSize = *maxBlockSize + kInputSlack;
+    *compressedBufferSize = ClampBlockSize(maxBlockSize) + MSZIP_INPUT_SLACK;
     return CAB_DECODER_OK;
 }
 
@@ -419,7 +429,7 @@ int MszipDecompress(DecoderHandle handle, const uint8_t* input, uint32_t inputSi
                     uint32_t* outputSize) {
     MszipHandle* mszip = Checked(handle);
     if (mszip == nullptr) return CAB_DECODER_BAD_HANDLE;
-    if (inputSize > mszip->maxBlockSize + kInputSlack) return CAB_DECODER_BAD_SIZE;
+    if (inputSize > mszip->maxBlockSize + MSZIP_INPUT_SLACK) return CAB_DECODER_BAD_SIZE;
     if (outputSize == nullptr || (output == nullptr && *outputSize != 0))
         return CAB_DECODER_BAD_SIZE;
     if (inputSize < 2 || input[0] != 'C' || input[1] != 'K') return CAB_DECODER_DATA_ERROR;
@@ -461,10 +471,8 @@ int MszipReset(DecoderHandle handle) {
 int MszipDestroy(DecoderHandle handle) {
     MszipHandle* mszip = Checked(handle);
     if (mszip == nullptr) return CAB_DECODER_BAD_HANDLE;
-    mszip->signature = 0;
-    CabFreeFn free = mszip->free;
-    free(mszip->state);
-    free(mszip);
+    mszip->free(mszip->state);
+    ReleaseHandle(mszip, mszip->free);
     return CAB_DECODER_OK;
 }
 

@@ -13,7 +13,6 @@ namespace cab {
 namespace {
 
 constexpr uint32_t kSignature = 'Q' | ('D' << 8) | ('I' << 16) | (static_cast<uint32_t>('C') << 24);
-constexpr uint32_t kInputReserve = 10240;
 // Windows below this size stay in memory: a scratch file would need at least
 // three pages, and a window of fewer pages cannot map them consistently.
 constexpr uint32_t kSmallestPagedWindow = kQuantumMinPages * kQuantumPageSize;
@@ -31,9 +30,7 @@ struct QuantumHandle {
 };
 
 QuantumHandle* FromHandle(DecoderHandle handle) {
-    auto* quantum = static_cast<QuantumHandle*>(handle);
-    if (!quantum || quantum->signature != kSignature) return nullptr;
-    return quantum;
+    return CheckedHandle<QuantumHandle>(handle, kSignature);
 }
 
 // The paged store as seen by the block decoder; remembers whether paging, as
@@ -59,8 +56,7 @@ int QuantumQuery(uint32_t* maxBlockSize, int windowBits, int processorHint,
     if (windowBits < kQuantumMinWindowBits || windowBits > kQuantumMaxWindowBits) {
         return CAB_DECODER_BAD_PARAMETER;
     }
-    if (*maxBlockSize == 0 || *maxBlockSize > kMaxBlockSize) *maxBlockSize = kMaxBlockSize;
-    *compressedBufferSize = *maxBlockSize + kInputReserve;
+    *compressedBufferSize = ClampBlockSize(maxBlockSize) + QUANTUM_INPUT_SLACK;
     return CAB_DECODER_OK;
 }
 
@@ -133,9 +129,7 @@ int QuantumDestroy(DecoderHandle handle) {
     const DecoderServices services = quantum->services;
     if (quantum->memory.data) services.free(quantum->memory.data);
     QuantumPagedWindow::Destroy(quantum->paged);
-    quantum->signature = 0;
-    quantum->~QuantumHandle();
-    services.free(quantum);
+    ReleaseHandle(quantum, services.free);
     return CAB_DECODER_OK;
 }
 

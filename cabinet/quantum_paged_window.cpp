@@ -35,7 +35,8 @@ QuantumPagedWindow* QuantumPagedWindow::Create(const DecoderServices& services,
         Destroy(window);
         return nullptr;
     }
-    window->scratch_ = services.open(request, 0x8102, 0x180);
+    window->scratch_ =
+        services.open(request, CAB_O_BINARY | CAB_O_CREAT | CAB_O_RDWR, CAB_S_IREAD | CAB_S_IWRITE);
     if (window->scratch_ == -1) {
         Destroy(window);
         return nullptr;

@@ -5,11 +5,13 @@
 #include <cstdint>
 
 #include "cabinet/cabinet.h"
+#include "cabinet/cabinet_format.h"
 #include "cabinet/decoder.h"
 
 namespace cab {
 
-inline constexpr int kHeaderSize = 36;
+struct CodecOperations;
+
 inline constexpr uint16_t kNoFolder = 0xFFFF;
 // Reserve sizes not yet fixed by a cabinet. Not 0xFFFF: that is a header
 // reserve size a cabinet may declare.
@@ -19,18 +21,9 @@ inline constexpr uint32_t kNameReadSize = CAB_NAME_BUFFER - 1;
 // A stored folder is read in runs of up to eight blocks; its output buffer
 // holds a run as read, headers and the largest block reserve included.
 inline constexpr uint32_t kStoredRunBlocks = 8;
-inline constexpr uint32_t kMaxBlockHeaderSize = 8 + 255;
-inline constexpr uint32_t kStoredRunSize = kStoredRunBlocks * (kMaxBlockSize + kMaxBlockHeaderSize);
-
-// Header flags.
-inline constexpr uint16_t kFlagPrevious = 0x0001;
-inline constexpr uint16_t kFlagNext = 0x0002;
-inline constexpr uint16_t kFlagReserve = 0x0004;
-
-// Special folder indexes of file entries.
-inline constexpr uint16_t kContinuedFromPrevious = 0xFFFD;
-inline constexpr uint16_t kContinuedToNext = 0xFFFE;
-inline constexpr uint16_t kContinuedBoth = 0xFFFF;
+inline constexpr uint32_t kMaxBlockHeaderSize = BLOCK_HEADER_FIXED_SIZE + 255;
+inline constexpr uint32_t kStoredRunSize =
+    kStoredRunBlocks * (MAX_BLOCK_SIZE + kMaxBlockHeaderSize);
 
 inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const uint8_t* p) {
@@ -83,14 +76,15 @@ struct CabContext {
     uint64_t blockStart;
     uint32_t blockSize;
     cab::DecoderHandle decoder;
+    const cab::CodecOperations* codec;  // the decoder's operations; null when there is none
     void* userData;
     uint8_t* compressedBuffer;
     uint8_t* outputBuffer;
     uint8_t* folderEntry;
     uint8_t* blockHeader;
     uint8_t* headerReserve;
-    uint8_t header[cab::kHeaderSize];
-    uint8_t fileEntry[16];
+    uint8_t header[cab::CABINET_HEADER_SIZE];
+    uint8_t fileEntry[cab::FILE_ENTRY_FIXED_SIZE];
     int dataHandle;
     int tableHandle;
     int outputHandle;
@@ -119,8 +113,13 @@ struct CabContext {
 
 namespace cab {
 
+// Records `code` in an error record, which may be null.
+void RecordError(CabErrorRecord* record, int code, int detail);
 // Records `code` in the caller's error record and answers false.
 bool Fail(CabContext* context, int code, int detail = 0);
+
+// True when the read callback moved exactly `count` bytes.
+bool ReadExactly(CabContext* context, int handle, void* buffer, uint32_t count);
 
 // Copies `text` into a name buffer; false when it does not fit.
 bool CopyName(char* buffer, const char* text);

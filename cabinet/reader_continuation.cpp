@@ -24,7 +24,7 @@ bool SwitchToNextCabinet(CabContext* context) {
     const HeaderView current{context->header};
     // Data that runs past a cabinet which names no next cabinet can never be
     // found: asking the caller again and again would not end.
-    if (!(current.Flags() & kFlagNext)) return Fail(context, CAB_ERROR_CORRUPT);
+    if (!(current.Flags() & HEADER_FLAG_NEXT)) return Fail(context, CAB_ERROR_CORRUPT);
     const ExpectedCabinet expected{current.SetId(),
                                    static_cast<uint16_t>(current.CabinetIndex() + 1)};
     char attemptedCabinet[kNameBufferSize];

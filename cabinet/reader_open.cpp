@@ -9,12 +9,8 @@ namespace cab {
 
 namespace {
 
-constexpr int kOpenFlags = 0x8000;  // binary, read-only
-constexpr int kOpenMode = 0x0180;   // owner read and write
-
-bool ReadExactly(CabContext* context, int handle, void* buffer, uint32_t count) {
-    return context->read(handle, buffer, count) == static_cast<int>(count);
-}
+constexpr int kOpenFlags = CAB_O_BINARY | CAB_O_RDONLY;
+constexpr int kOpenMode = CAB_S_IREAD | CAB_S_IWRITE;
 
 // Fixes an entry buffer's size on first use; later cabinets must agree.
 bool FixEntryBuffer(CabContext* context, int* fixedSize, uint8_t** buffer, int size) {
@@ -32,7 +28,7 @@ bool ReadReserves(CabContext* context) {
     int headerReserve = 0;
     int folderReserve = 0;
     int blockReserve = 0;
-    if (HeaderView{context->header}.Flags() & kFlagReserve) {
+    if (HeaderView{context->header}.Flags() & HEADER_FLAG_RESERVE) {
         uint8_t descriptor[4];
         if (!ReadExactly(context, context->tableHandle, descriptor, 4)) {
             return Fail(context, CAB_ERROR_NOT_CABINET);
@@ -68,14 +64,14 @@ bool ReadReserves(CabContext* context) {
 
 bool ReadNeighbourNames(CabContext* context) {
     const uint16_t flags = HeaderView{context->header}.Flags();
-    if (flags & kFlagPrevious) {
+    if (flags & HEADER_FLAG_PREVIOUS) {
         if (!ReadString(context, context->previousCabinet)) return false;
         if (!ReadString(context, context->previousDisk)) return false;
     } else {
         context->previousCabinet[0] = '\0';
         context->previousDisk[0] = '\0';
     }
-    if (flags & kFlagNext) {
+    if (flags & HEADER_FLAG_NEXT) {
         if (!ReadString(context, context->nextCabinet)) return false;
         if (!ReadString(context, context->nextDisk)) return false;
     } else {
@@ -137,18 +133,19 @@ bool OpenCabinet(CabContext* context, const char* name, const ExpectedCabinet* e
     context->dataHandle = context->open(context->cabinetFile, kOpenFlags, kOpenMode);
     if (context->dataHandle == -1) return Fail(context, CAB_ERROR_OPEN_FAILED);
 
-    uint8_t header[kHeaderSize];
-    if (!ReadExactly(context, context->tableHandle, header, kHeaderSize)) {
+    uint8_t header[CABINET_HEADER_SIZE];
+    if (!ReadExactly(context, context->tableHandle, header, CABINET_HEADER_SIZE)) {
         return Fail(context, CAB_ERROR_NOT_CABINET);
     }
     const HeaderView view{header};
-    if (view.Signature() != 0x4643534Du) return Fail(context, CAB_ERROR_NOT_CABINET);
-    if (view.Version() != 0x0103) return Fail(context, CAB_ERROR_BAD_VERSION, view.Version());
+    if (view.Signature() != CABINET_SIGNATURE) return Fail(context, CAB_ERROR_NOT_CABINET);
+    if (view.Version() != CABINET_VERSION)
+        return Fail(context, CAB_ERROR_BAD_VERSION, view.Version());
     if (expected != nullptr &&
         (view.SetId() != expected->setId || view.CabinetIndex() != expected->cabinetIndex)) {
         return Fail(context, CAB_ERROR_WRONG_CABINET);
     }
-    std::memcpy(context->header, header, kHeaderSize);
+    std::memcpy(context->header, header, CABINET_HEADER_SIZE);
 
     if (!ReadReserves(context)) return false;
     if (!ReadNeighbourNames(context)) return false;

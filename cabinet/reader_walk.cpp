@@ -109,10 +109,10 @@ bool WriteFile(CabContext* context) {
 }
 
 bool IsFromPrevious(uint16_t folderIndex) {
-    return folderIndex == kContinuedFromPrevious || folderIndex == kContinuedBoth;
+    return folderIndex == CONTINUED_FROM_PREVIOUS || folderIndex == CONTINUED_BOTH;
 }
 bool IsToNext(uint16_t folderIndex) {
-    return folderIndex == kContinuedToNext || folderIndex == kContinuedBoth;
+    return folderIndex == CONTINUED_TO_NEXT || folderIndex == CONTINUED_BOTH;
 }
 
 // Forgets everything an earlier walk on this context left behind: a walk

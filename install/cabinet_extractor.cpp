@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "install/file_utils.h"
 #include "platform/cabinet_file_io.h"
 
 namespace pelmo::install {
@@ -65,8 +66,7 @@ CabCloseFn CabinetExtractor::GetCloseFn() { return platform::CabinetFileClose; }
 CabNotifyFn CabinetExtractor::GetNotifyFn() { return OnCabinetNotification; }
 
 void CabinetExtractor::SetDestinationFolder(const std::string& folder) {
-    extractionFolder = folder;
-    if (extractionFolder.empty() || extractionFolder.back() != '/') extractionFolder += '/';
+    extractionFolder = WithTrailingSeparator(folder);
 }
 
 int CabinetExtractor::Extract(const std::string& cabinetPath) {

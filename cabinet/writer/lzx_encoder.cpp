@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "cabinet/cabinet.h"
+#include "cabinet/cabinet_format.h"
 #include "cabinet/lzx_format.h"
 #include "cabinet/writer/lzx_bit_writer.h"
 #include "cabinet/writer/lzx_block_writer.h"
@@ -22,8 +23,8 @@ namespace {
 
 using namespace lzx;
 
-constexpr uint32_t kFrameSize = 32768;
-constexpr uint32_t kMaxCompressedFrame = kFrameSize + 6144;  // the decoder's input buffer
+constexpr uint32_t MAX_COMPRESSED_FRAME =
+    MAX_BLOCK_SIZE + LZX_INPUT_SLACK;  // the decoder's input buffer
 constexpr uint32_t kTranslationSize = 32u << 20;
 // A block spanning frames must keep literals short enough that any later frame
 // still fits the decoder's input buffer when coded with its trees.
@@ -42,7 +43,7 @@ class LzxEncoder final : public FolderEncoder {
 
     bool EncodeFrame(const uint8_t* frame, uint32_t size, bool lastFrame,
                      std::vector<uint8_t>& out) override {
-        if (size > kFrameSize) return false;
+        if (size > MAX_BLOCK_SIZE) return false;
         const uint32_t start = finder_.Append(frame, size);
         if (options_.translateE8 && framesDone_ < kTranslatedFrames) {
             if (!TranslateCallsForward(finder_.Data() + start, size, kTranslationSize,
@@ -65,7 +66,7 @@ class LzxEncoder final : public FolderEncoder {
         }
         writer.Flush();
         const std::vector<uint8_t>& bytes = writer.Bytes();
-        if (bytes.size() > kMaxCompressedFrame) return false;
+        if (bytes.size() > MAX_COMPRESSED_FRAME) return false;
         out.insert(out.end(), bytes.begin(), bytes.end());
         return true;
     }
@@ -111,7 +112,7 @@ class LzxEncoder final : public FolderEncoder {
         int bestType = 0;
         uint32_t bestSize = span;
 
-        bool spanning = options_.blockFrames > 1 && !lastFrame && span == kFrameSize;
+        bool spanning = options_.blockFrames > 1 && !lastFrame && span == MAX_BLOCK_SIZE;
         Trees trees;
         if (forced != kBlockUncompressed) {
             BuildTrees(counts, mainElements_, spanning, trees);
@@ -122,7 +123,8 @@ class LzxEncoder final : public FolderEncoder {
             }
         }
         const uint32_t blockSize =
-            spanning ? span + static_cast<uint32_t>(options_.blockFrames - 1) * kFrameSize : span;
+            spanning ? span + static_cast<uint32_t>(options_.blockFrames - 1) * MAX_BLOCK_SIZE
+                     : span;
 
         for (int type : {kBlockVerbatim, kBlockAligned, kBlockUncompressed}) {
             if (forced != 0 && type != forced) continue;

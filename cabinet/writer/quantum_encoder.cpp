@@ -5,12 +5,13 @@
 #include <memory>
 
 #include "cabinet/cabinet.h"
+#include "cabinet/cabinet_format.h"
 
 namespace cab {
 namespace {
 
 // A block must fit the decoder's compressed buffer.
-constexpr size_t kMaxCompressedBlock = 32768 + 10240;
+constexpr size_t MAX_COMPRESSED_BLOCK = MAX_BLOCK_SIZE + QUANTUM_INPUT_SLACK;
 
 }  // namespace
 
@@ -105,7 +106,7 @@ void QuantumEncoder::EncodeItems(uint32_t start, uint32_t size, bool useMatches,
 bool QuantumEncoder::EncodeFrame(const uint8_t* frame, uint32_t size, bool lastFrame,
                                  std::vector<uint8_t>& out) {
     (void)lastFrame;
-    if (size > 32768) return false;
+    if (size > MAX_BLOCK_SIZE) return false;
     finder_.Append(frame, size);
     const QuantumModels saved = models_;
     std::vector<uint8_t> block;
@@ -113,7 +114,7 @@ bool QuantumEncoder::EncodeFrame(const uint8_t* frame, uint32_t size, bool lastF
     coder_.Start();
     EncodeItems(position_, size, true, frameStats);
     coder_.Finish(block);
-    if (block.size() > kMaxCompressedBlock) {
+    if (block.size() > MAX_COMPRESSED_BLOCK) {
         // Matches that cost more than they save could in theory overflow the
         // block; literals alone cannot.
         models_ = saved;
@@ -123,7 +124,7 @@ bool QuantumEncoder::EncodeFrame(const uint8_t* frame, uint32_t size, bool lastF
         coder_.Start();
         EncodeItems(position_, size, false, frameStats);
         coder_.Finish(block);
-        if (block.size() > kMaxCompressedBlock) return false;
+        if (block.size() > MAX_COMPRESSED_BLOCK) return false;
     }
     position_ += size;
     out.insert(out.end(), block.begin(), block.end());

@@ -87,14 +87,14 @@ inline std::vector<Bytes> MakeMszipBlocks(const Bytes& data, int level, int stra
             throw std::runtime_error("deflateInit2");
     };
     if (mode != BlockMode::Dictionary) init();
-    for (size_t offset = 0; offset < data.size() || offset == 0; offset += cab::kMaxBlockSize) {
-        const size_t size = std::min<size_t>(cab::kMaxBlockSize, data.size() - offset);
+    for (size_t offset = 0; offset < data.size() || offset == 0; offset += cab::MAX_BLOCK_SIZE) {
+        const size_t size = std::min<size_t>(cab::MAX_BLOCK_SIZE, data.size() - offset);
         const bool last = offset + size >= data.size();
         if (mode == BlockMode::Dictionary) {
             init();
             if (offset > 0)
-                deflateSetDictionary(&stream, data.data() + offset - cab::kMaxBlockSize,
-                                     cab::kMaxBlockSize);
+                deflateSetDictionary(&stream, data.data() + offset - cab::MAX_BLOCK_SIZE,
+                                     cab::MAX_BLOCK_SIZE);
         }
         Bytes block(2 + deflateBound(&stream, size) + 64);
         block[0] = 'C';
@@ -110,7 +110,7 @@ inline std::vector<Bytes> MakeMszipBlocks(const Bytes& data, int level, int stra
         if (result != (flush == Z_FINISH ? Z_STREAM_END : Z_OK) || stream.avail_in != 0)
             throw std::runtime_error("deflate");
         block.resize(block.size() - stream.avail_out);
-        if (block.size() > cab::kMaxBlockSize + 12) {
+        if (block.size() > cab::MAX_BLOCK_SIZE + 12) {
             // Incompressible: one stored deflate block, as a cabinet writer would.
             block.assign({'C', 'K', uint8_t(last), uint8_t(size), uint8_t(size >> 8),
                           uint8_t(~size), uint8_t(~size >> 8)});
@@ -257,7 +257,7 @@ struct DynamicHeader {
 class Decoder {
   public:
     Decoder() {
-        uint32_t maxBlock = cab::kMaxBlockSize, bufferSize = 0;
+        uint32_t maxBlock = cab::MAX_BLOCK_SIZE, bufferSize = 0;
         cab::DecoderServices services;
         services.alloc = [](uint32_t size) { return std::malloc(size); };
         services.free = [](void* memory) { std::free(memory); };
@@ -269,7 +269,7 @@ class Decoder {
     Decoder& operator=(const Decoder&) = delete;
 
     // Decodes one block; on success `produced` holds the output.
-    int Decode(const Bytes& block, Bytes& produced, uint32_t capacity = cab::kMaxBlockSize) {
+    int Decode(const Bytes& block, Bytes& produced, uint32_t capacity = cab::MAX_BLOCK_SIZE) {
         uint32_t size = capacity;
         const int result = cab::MszipDecompress(handle_, block.data(), uint32_t(block.size()),
                                                 buffer_.data(), &size);
@@ -286,7 +286,7 @@ class Decoder {
 
   private:
     cab::DecoderHandle handle_ = nullptr;
-    Bytes buffer_ = Bytes(cab::kMaxBlockSize, 0xEE);
+    Bytes buffer_ = Bytes(cab::MAX_BLOCK_SIZE, 0xEE);
 };
 
 }  // namespace mszip_test
