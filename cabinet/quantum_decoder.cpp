@@ -12,10 +12,10 @@
 namespace cab {
 namespace {
 
-constexpr uint32_t kSignature = 'Q' | ('D' << 8) | ('I' << 16) | (static_cast<uint32_t>('C') << 24);
+constexpr uint32_t SIGNATURE = 'Q' | ('D' << 8) | ('I' << 16) | (static_cast<uint32_t>('C') << 24);
 // Windows below this size stay in memory: a scratch file would need at least
 // three pages, and a window of fewer pages cannot map them consistently.
-constexpr uint32_t kSmallestPagedWindow = kQuantumMinPages * kQuantumPageSize;
+constexpr uint32_t SMALLEST_PAGED_WINDOW = QUANTUM_MIN_PAGES * QUANTUM_PAGE_SIZE;
 
 struct QuantumHandle {
     uint32_t signature;
@@ -30,7 +30,7 @@ struct QuantumHandle {
 };
 
 QuantumHandle* FromHandle(DecoderHandle handle) {
-    return CheckedHandle<QuantumHandle>(handle, kSignature);
+    return CheckedHandle<QuantumHandle>(handle, SIGNATURE);
 }
 
 // The paged store as seen by the block decoder; remembers whether paging, as
@@ -53,7 +53,7 @@ struct PagedWindowAdapter {
 int QuantumQuery(uint32_t* maxBlockSize, int windowBits, int processorHint,
                  uint32_t* compressedBufferSize) {
     (void)processorHint;
-    if (windowBits < kQuantumMinWindowBits || windowBits > kQuantumMaxWindowBits) {
+    if (windowBits < QUANTUM_MIN_WINDOW_BITS || windowBits > QUANTUM_MAX_WINDOW_BITS) {
         return CAB_DECODER_BAD_PARAMETER;
     }
     *compressedBufferSize = ClampBlockSize(maxBlockSize) + QUANTUM_INPUT_SLACK;
@@ -81,7 +81,7 @@ int QuantumCreate(uint32_t* maxBlockSize, int windowBits, int processorHint,
         // Matches reaching before the first byte of a folder read zeros, not
         // whatever the memory held.
         std::memset(quantum->memory.data, 0, windowSize);
-    } else if (windowSize >= kSmallestPagedWindow) {
+    } else if (windowSize >= SMALLEST_PAGED_WINDOW) {
         quantum->paged = QuantumPagedWindow::Create(services, windowSize);
     }
     if (!quantum->memory.data && !quantum->paged) {
@@ -89,7 +89,7 @@ int QuantumCreate(uint32_t* maxBlockSize, int windowBits, int processorHint,
         return CAB_DECODER_NO_MEMORY;
     }
     QuantumModelsInit(quantum->models, windowBits);
-    quantum->signature = kSignature;
+    quantum->signature = SIGNATURE;
     *handle = quantum;
     return CAB_DECODER_OK;
 }

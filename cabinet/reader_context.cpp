@@ -25,7 +25,7 @@ bool ReadExactly(CabContext* context, int handle, void* buffer, uint32_t count) 
 
 bool CopyName(char* buffer, const char* text) {
     const size_t length = std::strlen(text);
-    if (length >= kNameBufferSize) return false;
+    if (length >= NAME_BUFFER_SIZE) return false;
     std::memmove(buffer, text, length + 1);
     return true;
 }
@@ -55,13 +55,13 @@ extern "C" CabContext* CabCreate(CabAllocFn alloc, CabFreeFn free, CabOpenFn ope
     context->seek = seek;
     context->processorHint = processorHint;
     context->codecType = CAB_CODEC_UNSET;
-    context->headerReserveSize = kUnfixed;
-    context->folderEntrySize = kUnfixed;
-    context->blockHeaderSize = kUnfixed;
+    context->headerReserveSize = UNFIXED;
+    context->folderEntrySize = UNFIXED;
+    context->blockHeaderSize = UNFIXED;
     context->dataHandle = -1;
     context->tableHandle = -1;
     context->outputHandle = -1;
-    context->currentFolder = kNoFolder;
+    context->currentFolder = NO_FOLDER;
     context->maxBlockSize = MAX_BLOCK_SIZE;
     return context;
 }

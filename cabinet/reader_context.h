@@ -12,18 +12,18 @@ namespace cab {
 
 struct CodecOperations;
 
-inline constexpr uint16_t kNoFolder = 0xFFFF;
+inline constexpr uint16_t NO_FOLDER = 0xFFFF;
 // Reserve sizes not yet fixed by a cabinet. Not 0xFFFF: that is a header
 // reserve size a cabinet may declare.
-inline constexpr int kUnfixed = -1;
-inline constexpr uint32_t kNameBufferSize = CAB_NAME_BUFFER;
-inline constexpr uint32_t kNameReadSize = CAB_NAME_BUFFER - 1;
+inline constexpr int UNFIXED = -1;
+inline constexpr uint32_t NAME_BUFFER_SIZE = CAB_NAME_BUFFER;
+inline constexpr uint32_t NAME_READ_SIZE = CAB_NAME_BUFFER - 1;
 // A stored folder is read in runs of up to eight blocks; its output buffer
 // holds a run as read, headers and the largest block reserve included.
-inline constexpr uint32_t kStoredRunBlocks = 8;
-inline constexpr uint32_t kMaxBlockHeaderSize = BLOCK_HEADER_FIXED_SIZE + 255;
-inline constexpr uint32_t kStoredRunSize =
-    kStoredRunBlocks * (MAX_BLOCK_SIZE + kMaxBlockHeaderSize);
+inline constexpr uint32_t STORED_RUN_BLOCKS = 8;
+inline constexpr uint32_t MAX_BLOCK_HEADER_SIZE = BLOCK_HEADER_FIXED_SIZE + 255;
+inline constexpr uint32_t STORED_RUN_SIZE =
+    STORED_RUN_BLOCKS * (MAX_BLOCK_SIZE + MAX_BLOCK_HEADER_SIZE);
 
 inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const uint8_t* p) {
@@ -100,13 +100,13 @@ struct CabContext {
     uint16_t blocksRemaining;
     uint16_t codecType;
     int lastError;  // the code most recently recorded, for the continuation loop
-    char fileName[cab::kNameBufferSize];
-    char previousCabinet[cab::kNameBufferSize];
-    char previousDisk[cab::kNameBufferSize];
-    char nextCabinet[cab::kNameBufferSize];
-    char nextDisk[cab::kNameBufferSize];
-    char cabinetPath[cab::kNameBufferSize];
-    char cabinetFile[cab::kNameBufferSize];
+    char fileName[cab::NAME_BUFFER_SIZE];
+    char previousCabinet[cab::NAME_BUFFER_SIZE];
+    char previousDisk[cab::NAME_BUFFER_SIZE];
+    char nextCabinet[cab::NAME_BUFFER_SIZE];
+    char nextDisk[cab::NAME_BUFFER_SIZE];
+    char cabinetPath[cab::NAME_BUFFER_SIZE];
+    char cabinetFile[cab::NAME_BUFFER_SIZE];
     CabNotification notification;
     CabDecryptRequest decryptRequest;
 };

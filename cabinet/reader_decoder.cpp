@@ -152,7 +152,7 @@ bool SetDecoder(CabContext* context, uint16_t type) {
     context->compressedBuffer =
         static_cast<uint8_t*>(context->alloc(context->compressedBufferSize));
     if (context->compressedBuffer == nullptr) return Fail(context, CAB_ERROR_NO_MEMORY);
-    const uint32_t outputSize = operations == nullptr ? kStoredRunSize : MAX_BLOCK_SIZE;
+    const uint32_t outputSize = operations == nullptr ? STORED_RUN_SIZE : MAX_BLOCK_SIZE;
     context->outputBuffer = static_cast<uint8_t*>(context->alloc(outputSize));
     if (context->outputBuffer == nullptr) {
         FreeBuffers(context);

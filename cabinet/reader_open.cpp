@@ -9,8 +9,8 @@ namespace cab {
 
 namespace {
 
-constexpr int kOpenFlags = CAB_O_BINARY | CAB_O_RDONLY;
-constexpr int kOpenMode = CAB_S_IREAD | CAB_S_IWRITE;
+constexpr int OPEN_FLAGS = CAB_O_BINARY | CAB_O_RDONLY;
+constexpr int OPEN_MODE = CAB_S_IREAD | CAB_S_IWRITE;
 
 // Fixes an entry buffer's size on first use; later cabinets must agree.
 bool FixEntryBuffer(CabContext* context, int* fixedSize, uint8_t** buffer, int size) {
@@ -37,7 +37,7 @@ bool ReadReserves(CabContext* context) {
         folderReserve = descriptor[2];
         blockReserve = descriptor[3];
     }
-    if (context->headerReserveSize == kUnfixed) {
+    if (context->headerReserveSize == UNFIXED) {
         if (headerReserve != 0) {
             context->headerReserve =
                 static_cast<uint8_t*>(context->alloc(static_cast<uint32_t>(headerReserve)));
@@ -93,19 +93,19 @@ void CloseCabinetHandles(CabContext* context) {
 bool ReadString(CabContext* context, char* buffer) {
     const long start = context->seek(context->tableHandle, 0, CAB_SEEK_CUR);
     if (start < 0) return Fail(context, CAB_ERROR_CORRUPT);
-    const int got = context->read(context->tableHandle, buffer, kNameReadSize);
+    const int got = context->read(context->tableHandle, buffer, NAME_READ_SIZE);
     if (got <= 0) return Fail(context, CAB_ERROR_CORRUPT);
     // Only the bytes actually read belong to the file: look for the
     // terminator among them.
     const size_t limit =
-        got < static_cast<int>(kNameReadSize) ? static_cast<size_t>(got) : kNameReadSize;
+        got < static_cast<int>(NAME_READ_SIZE) ? static_cast<size_t>(got) : NAME_READ_SIZE;
     const void* end = std::memchr(buffer, '\0', limit);
     if (end == nullptr) {
         buffer[0] = '\0';
         return Fail(context, CAB_ERROR_CORRUPT);
     }
     const size_t length = static_cast<size_t>(static_cast<const char*>(end) - buffer);
-    buffer[kNameReadSize] = '\0';
+    buffer[NAME_READ_SIZE] = '\0';
     if (context->seek(context->tableHandle, start + static_cast<long>(length) + 1, CAB_SEEK_SET) <
         0) {
         return Fail(context, CAB_ERROR_CORRUPT);
@@ -123,14 +123,14 @@ bool ReadFileEntry(CabContext* context) {
 bool OpenCabinet(CabContext* context, const char* name, const ExpectedCabinet* expected) {
     const size_t pathLength = std::strlen(context->cabinetPath);
     const size_t nameLength = std::strlen(name);
-    if (pathLength + nameLength >= kNameBufferSize) return Fail(context, CAB_ERROR_OPEN_FAILED);
+    if (pathLength + nameLength >= NAME_BUFFER_SIZE) return Fail(context, CAB_ERROR_OPEN_FAILED);
     // `name` may be one of the context's own buffers: move, not copy.
     std::memmove(context->cabinetFile + pathLength, name, nameLength + 1);
     std::memcpy(context->cabinetFile, context->cabinetPath, pathLength);
 
-    context->tableHandle = context->open(context->cabinetFile, kOpenFlags, kOpenMode);
+    context->tableHandle = context->open(context->cabinetFile, OPEN_FLAGS, OPEN_MODE);
     if (context->tableHandle == -1) return Fail(context, CAB_ERROR_OPEN_FAILED);
-    context->dataHandle = context->open(context->cabinetFile, kOpenFlags, kOpenMode);
+    context->dataHandle = context->open(context->cabinetFile, OPEN_FLAGS, OPEN_MODE);
     if (context->dataHandle == -1) return Fail(context, CAB_ERROR_OPEN_FAILED);
 
     uint8_t header[CABINET_HEADER_SIZE];
@@ -168,9 +168,9 @@ bool OpenCabinet(CabContext* context, const char* name, const ExpectedCabinet* e
     n.cabinetIndex = view.CabinetIndex();
     if (Notify(context, CAB_NOTIFY_CABINET_OPENED) == -1) return Fail(context, CAB_ERROR_ABORTED);
     // The callback may have written into the name buffers: keep them ended.
-    context->nextCabinet[kNameReadSize] = '\0';
-    context->nextDisk[kNameReadSize] = '\0';
-    context->cabinetPath[kNameReadSize] = '\0';
+    context->nextCabinet[NAME_READ_SIZE] = '\0';
+    context->nextDisk[NAME_READ_SIZE] = '\0';
+    context->cabinetPath[NAME_READ_SIZE] = '\0';
 
     if (context->decrypt != nullptr) {
         CabDecryptRequest& r = context->decryptRequest;

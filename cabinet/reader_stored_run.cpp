@@ -25,7 +25,7 @@ bool ReadStoredRun(CabContext* context, uint32_t* runSize) {
     // read asks for more than the file holds; the short count is simply
     // what there is, and every block is checked against it below.
     const int got = context->read(context->dataHandle, buffer,
-                                  kStoredRunBlocks * (headerSize + MAX_BLOCK_SIZE));
+                                  STORED_RUN_BLOCKS * (headerSize + MAX_BLOCK_SIZE));
     if (got < 0) return Fail(context, CAB_ERROR_CORRUPT);
     const uint32_t available = static_cast<uint32_t>(got);
 

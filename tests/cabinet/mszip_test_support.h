@@ -150,11 +150,11 @@ class BitWriter {
     }
     BitWriter& FixedMatch(unsigned length, unsigned distance) {
         unsigned symbol = 0;
-        while (symbol + 1 < 29 && kLengthBase[symbol + 1] <= length) ++symbol;
-        FixedLiteral(257 + symbol).Bits(length - kLengthBase[symbol], kLengthExtra[symbol]);
+        while (symbol + 1 < 29 && LENGTH_BASE[symbol + 1] <= length) ++symbol;
+        FixedLiteral(257 + symbol).Bits(length - LENGTH_BASE[symbol], LENGTH_EXTRA[symbol]);
         unsigned code = 0;
-        while (code + 1 < 30 && kDistanceBase[code + 1] <= distance) ++code;
-        return Code(code, 5).Bits(distance - kDistanceBase[code], kDistanceExtra[code]);
+        while (code + 1 < 30 && DISTANCE_BASE[code + 1] <= distance) ++code;
+        return Code(code, 5).Bits(distance - DISTANCE_BASE[code], DISTANCE_EXTRA[code]);
     }
     // Header of a stored block followed by its bytes.
     BitWriter& Stored(bool final, const Bytes& bytes) {
@@ -173,15 +173,15 @@ class BitWriter {
         return out;
     }
 
-    static constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+    static constexpr uint16_t LENGTH_BASE[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
                                                  15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                                  67, 83, 99, 115, 131, 163, 195, 227, 258};
-    static constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+    static constexpr uint8_t LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    static constexpr uint16_t kDistanceBase[30] = {
+    static constexpr uint16_t DISTANCE_BASE[30] = {
         1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
         193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-    static constexpr uint8_t kDistanceExtra[30] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+    static constexpr uint8_t DISTANCE_EXTRA[30] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
                                                    4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
                                                    9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
