@@ -55,12 +55,8 @@ extern "C" CabContext* CabCreate(CabAllocFn alloc, CabFreeFn free, CabOpenFn ope
     context->seek = seek;
     context->processorHint = processorHint;
     context->codecType = CAB_CODEC_UNSET;
-    context->headerReserveSize = UNFIXED;
-    context->folderEntrySize = UNFIXED;
-    context->blockHeaderSize = UNFIXED;
-    context->dataHandle = -1;
-    context->tableHandle = -1;
-    context->outputHandle = -1;
+    context->headerReserveSize = context->folderEntrySize = context->blockHeaderSize = UNFIXED;
+    context->dataHandle = context->tableHandle = context->outputHandle = -1;
     context->currentFolder = NO_FOLDER;
     context->maxBlockSize = MAX_BLOCK_SIZE;
     return context;

@@ -93,15 +93,8 @@ void FreeBuffers(CabContext* context) {
 }
 
 DecoderServices Services(const CabContext* context) {
-    DecoderServices services;
-    services.alloc = context->alloc;
-    services.free = context->free;
-    services.open = context->open;
-    services.read = context->read;
-    services.write = context->write;
-    services.close = context->close;
-    services.seek = context->seek;
-    return services;
+    return {context->alloc, context->free,  context->open, context->read,
+            context->write, context->close, context->seek};
 }
 
 }  // namespace

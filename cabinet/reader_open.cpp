@@ -55,30 +55,27 @@ bool ReadReserves(CabContext* context) {
         return Fail(context, CAB_ERROR_NOT_CABINET);
     }
     if (!FixEntryBuffer(context, &context->folderEntrySize, &context->folderEntry,
-                        8 + folderReserve)) {
+                        FOLDER_ENTRY_FIXED_SIZE + folderReserve)) {
         return false;
     }
     return FixEntryBuffer(context, &context->blockHeaderSize, &context->blockHeader,
-                          8 + blockReserve);
+                          BLOCK_HEADER_FIXED_SIZE + blockReserve);
+}
+
+// A neighbour's cabinet and disk name when the header says they follow;
+// both empty otherwise.
+bool ReadNamePair(CabContext* context, bool present, char* cabinet, char* disk) {
+    if (present) return ReadString(context, cabinet) && ReadString(context, disk);
+    cabinet[0] = '\0';
+    disk[0] = '\0';
+    return true;
 }
 
 bool ReadNeighbourNames(CabContext* context) {
     const uint16_t flags = HeaderView{context->header}.Flags();
-    if (flags & HEADER_FLAG_PREVIOUS) {
-        if (!ReadString(context, context->previousCabinet)) return false;
-        if (!ReadString(context, context->previousDisk)) return false;
-    } else {
-        context->previousCabinet[0] = '\0';
-        context->previousDisk[0] = '\0';
-    }
-    if (flags & HEADER_FLAG_NEXT) {
-        if (!ReadString(context, context->nextCabinet)) return false;
-        if (!ReadString(context, context->nextDisk)) return false;
-    } else {
-        context->nextCabinet[0] = '\0';
-        context->nextDisk[0] = '\0';
-    }
-    return true;
+    return ReadNamePair(context, flags & HEADER_FLAG_PREVIOUS, context->previousCabinet,
+                        context->previousDisk) &&
+           ReadNamePair(context, flags & HEADER_FLAG_NEXT, context->nextCabinet, context->nextDisk);
 }
 
 }  // namespace
@@ -114,7 +111,7 @@ bool ReadString(CabContext* context, char* buffer) {
 }
 
 bool ReadFileEntry(CabContext* context) {
-    if (!ReadExactly(context, context->tableHandle, context->fileEntry, 16)) {
+    if (!ReadExactly(context, context->tableHandle, context->fileEntry, FILE_ENTRY_FIXED_SIZE)) {
         return Fail(context, CAB_ERROR_CORRUPT);
     }
     return ReadString(context, context->fileName);
