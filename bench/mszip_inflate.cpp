@@ -125,13 +125,9 @@ const std::map<std::string, Corpus>& Corpora() {
 
 void BM_Pelmo(benchmark::State& state, const std::string& kind) {
     const Corpus& corpus = Corpora().at(kind);
-    uint32_t maxBlock = 0, bufferSize = 0;
-    const cab::DecoderServices services = HeapServices();
-    cab::DecoderHandle decoder = nullptr;
-    if (cab::MszipCreate(&maxBlock, &bufferSize, services, &decoder) != CAB_DECODER_OK) {
-        state.SkipWithError("create failed");
-        return;
-    }
+    uint32_t bufferSize = 0;
+    const cab::DecoderHandle decoder = CreateOnHeap(state, &bufferSize, cab::MszipCreate);
+    if (decoder == nullptr) return;
     Bytes output(kFrame);
     for (auto _ : state) {
         cab::MszipReset(decoder);

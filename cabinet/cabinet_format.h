@@ -7,7 +7,7 @@
 namespace cab {
 
 // Cabinet header: "MSCF", format 1.3, 36 bytes before the optional parts.
-inline constexpr uint32_t CABINET_SIGNATURE = 0x4643534D;
+inline constexpr uint32_t CABINET_SIGNATURE = 'M' | 'S' << 8 | 'C' << 16 | uint32_t('F') << 24;
 inline constexpr uint16_t CABINET_VERSION = 0x0103;
 inline constexpr uint32_t CABINET_HEADER_SIZE = 36;
 
