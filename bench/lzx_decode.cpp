@@ -75,14 +75,13 @@ const Corpus& TheCorpus() {
 
 void BM_LzxDecode(benchmark::State& state) {
     const Corpus& corpus = TheCorpus();
-    const cab::DecoderServices services = HeapServices();
-    uint32_t maxBlock = 32768;
     uint32_t bufferSize = 0;
-    cab::DecoderHandle handle = nullptr;
-    if (cab::LzxCreate(&maxBlock, 1u << 21, &bufferSize, services, &handle) != CAB_DECODER_OK) {
-        state.SkipWithError("create failed");
-        return;
-    }
+    const cab::DecoderHandle handle = CreateOnHeap(
+        state, &bufferSize,
+        [](uint32_t* block, uint32_t* size, const auto& heap, cab::DecoderHandle* made) {
+            return cab::LzxCreate(block, 1u << 21, size, heap, made);
+        });
+    if (handle == nullptr) return;
     std::vector<uint8_t> output(32768);
     std::vector<uint8_t> input(bufferSize);
     for (auto _ : state) {

@@ -2,8 +2,9 @@
 //
 // The corpus is built at start-up from files on this machine: C headers under
 // /usr/include, a large executable, text under /usr/share/doc, and random
-// bytes. Each kind is cut into 32768-byte frames and deflated by zlib (level 6)
-// into MSZIP blocks, each with the previous frame as its dictionary. Both
+// bytes. Each kind is cut into 32768-byte frames and made into MSZIP blocks by
+// the cabinet writer's encoder (zlib, level 6, the previous frame as its
+// dictionary). Both
 // decoders then decode every block of a kind in order: ours through the
 // decoder interface into one 32 KB buffer (its history), zlib's inflate with
 // the previous block's output set as dictionary. After the run the ratios
@@ -17,19 +18,21 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
 #include "cabinet/decoder.h"
+#include "cabinet/writer/folder_encoder.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-constexpr size_t kFrame = cab::kMaxBlockSize;
+constexpr size_t kFrame = cab::MAX_BLOCK_SIZE;
 
 struct Corpus {
     std::vector<Bytes> blocks;
@@ -79,30 +82,14 @@ Bytes Random(size_t size) {
 
 Corpus MakeCorpus(const Bytes& data) {
     Corpus corpus;
+    const std::unique_ptr<cab::FolderEncoder> encoder = cab::MakeMszipEncoder(6);
     for (size_t offset = 0; offset < data.size(); offset += kFrame) {
         const size_t size = std::min(kFrame, data.size() - offset);
-        z_stream stream{};
-        deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-        if (offset > 0) deflateSetDictionary(&stream, data.data() + offset - kFrame, kFrame);
-        Bytes block(2 + deflateBound(&stream, size));
-        block[0] = 'C';
-        block[1] = 'K';
-        stream.next_in = const_cast<uint8_t*>(data.data() + offset);
-        stream.avail_in = uInt(size);
-        stream.next_out = block.data() + 2;
-        stream.avail_out = uInt(block.size() - 2);
-        deflate(&stream, Z_FINISH);
-        block.resize(block.size() - stream.avail_out);
-        deflateEnd(&stream);
-        if (block.size() > kFrame + 12) {  // incompressible: a stored block
-            block = {'C',
-                     'K',
-                     1,
-                     uint8_t(size),
-                     uint8_t(size >> 8),
-                     uint8_t(~size),
-                     uint8_t(~size >> 8)};
-            block.insert(block.end(), data.begin() + offset, data.begin() + offset + size);
+        Bytes block;
+        if (!encoder || !encoder->EncodeFrame(data.data() + offset, uint32_t(size),
+                                              offset + size == data.size(), block)) {
+            std::fprintf(stderr, "cannot make the MSZIP corpus\n");
+            std::exit(1);
         }
         corpus.compressed += block.size();
         corpus.blocks.push_back(std::move(block));
@@ -138,13 +125,9 @@ const std::map<std::string, Corpus>& Corpora() {
 
 void BM_Pelmo(benchmark::State& state, const std::string& kind) {
     const Corpus& corpus = Corpora().at(kind);
-    uint32_t maxBlock = 0, bufferSize = 0;
-    const cab::DecoderServices services = HeapServices();
-    cab::DecoderHandle decoder = nullptr;
-    if (cab::MszipCreate(&maxBlock, &bufferSize, services, &decoder) != CAB_DECODER_OK) {
-        state.SkipWithError("create failed");
-        return;
-    }
+    uint32_t bufferSize = 0;
+    const cab::DecoderHandle decoder = CreateOnHeap(state, &bufferSize, cab::MszipCreate);
+    if (decoder == nullptr) return;
     Bytes output(kFrame);
     for (auto _ : state) {
         cab::MszipReset(decoder);

@@ -69,15 +69,12 @@ const Corpus& GetCorpus() {
 
 void BM_QuantumDecode(benchmark::State& state) {
     const Corpus& corpus = GetCorpus();
-    const cab::DecoderServices services = HeapServices();
-    uint32_t maxBlock = 32768;
-    uint32_t bufferSize = 0;
-    cab::DecoderHandle handle = nullptr;
-    if (cab::QuantumCreate(&maxBlock, 21, 0, &bufferSize, services, &handle) != CAB_DECODER_OK) {
-        state.SkipWithError("create failed");
-        return;
-    }
+    auto create = [](uint32_t* block, uint32_t* size, const auto& heap, cab::DecoderHandle* made) {
+        return cab::QuantumCreate(block, 21, 0, size, heap, made);
+    };
     std::vector<uint8_t> output(32768);
+    const cab::DecoderHandle handle = CreateOnHeap(state, nullptr, create);
+    if (handle == nullptr) return;
     for (auto _ : state) {
         cab::QuantumReset(handle);
         size_t offset = 0;

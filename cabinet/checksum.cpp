@@ -16,9 +16,9 @@ typedef uint64_t Lanes32 __attribute__((vector_size(32)));
 template <typename Lanes>
 inline __attribute__((always_inline)) uint64_t XorRounds(const uint8_t*& p, size_t& words) {
     constexpr size_t Bytes = sizeof(Lanes);
-    constexpr size_t kRoundWords = 4 * Bytes / 4;
+    constexpr size_t ROUND_WORDS = 4 * Bytes / 4;
     Lanes a{}, b{}, c{}, d{};
-    for (; words >= kRoundWords; words -= kRoundWords, p += 4 * Bytes) {
+    for (; words >= ROUND_WORDS; words -= ROUND_WORDS, p += 4 * Bytes) {
         Lanes w, x, y, z;
         std::memcpy(&w, p, Bytes);
         std::memcpy(&x, p + Bytes, Bytes);

@@ -16,16 +16,15 @@
 #include <cstdint>
 
 #include "cabinet.h"
+#include "cabinet_format.h"
 
 namespace cab {
-
-inline constexpr uint32_t kMaxBlockSize = 32768;
 
 // The caller's services a decoder may use.
 struct DecoderServices {
     CabAllocFn alloc = nullptr;
     CabFreeFn free = nullptr;
-    CabOpenFn open = nullptr;  // LZX and Quantum only (Quantum's scratch file)
+    CabOpenFn open = nullptr;  // open to seek: Quantum's scratch file only
     CabReadFn read = nullptr;
     CabWriteFn write = nullptr;
     CabCloseFn close = nullptr;
@@ -33,6 +32,30 @@ struct DecoderServices {
 };
 
 using DecoderHandle = void*;
+
+// What every operation does first: 0 or a size above MAX_BLOCK_SIZE asks for
+// MAX_BLOCK_SIZE. Answers the clamped size.
+inline uint32_t ClampBlockSize(uint32_t* maxBlockSize) {
+    if (*maxBlockSize == 0 || *maxBlockSize > MAX_BLOCK_SIZE) *maxBlockSize = MAX_BLOCK_SIZE;
+    return *maxBlockSize;
+}
+
+// The decoder's handle when `handle` is one (its signature word matches),
+// else null: the check every operation makes before touching the handle.
+template <class Handle>
+Handle* CheckedHandle(DecoderHandle handle, uint32_t signature) {
+    auto* checked = static_cast<Handle*>(handle);
+    return checked != nullptr && checked->signature == signature ? checked : nullptr;
+}
+
+// The last step of every destroy: the signature word is cleared so that a
+// stale handle is refused, then the handle itself is freed.
+template <class Handle>
+void ReleaseHandle(Handle* handle, CabFreeFn free) {
+    handle->signature = 0;
+    handle->~Handle();
+    free(handle);
+}
 
 int MszipQuery(uint32_t* maxBlockSize, uint32_t* compressedBufferSize);
 int MszipCreate(uint32_t* maxBlockSize, uint32_t* compressedBufferSize,

@@ -27,8 +27,11 @@ struct BitReader {
         zerosSupplied = 0;
     }
 
-    // Tops the buffer up to at least 57 bits: by one 8-byte load while 8 input
-    // bytes remain, else one byte at a time.
+    // Tops the buffer up to at least 56 bits: by one 8-byte load while 8 input
+    // bytes remain, else one byte at a time. The load needs no mask: the
+    // bits it puts above the bytes counted in are those same bytes, which
+    // the next load ORs in again unchanged. Advancing by (63 - count) / 8
+    // whole bytes leaves count at 56 + count % 8, hence the OR with 56.
     void Refill() {
         if (end - next >= 8) {
             uint64_t word;

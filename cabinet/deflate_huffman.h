@@ -24,36 +24,36 @@
 
 namespace cab::deflate {
 
-inline constexpr uint32_t kEntryInvalid = 1u << 28;
-inline constexpr uint32_t kEntryEnd = 1u << 29;
-inline constexpr uint32_t kEntrySubtable = 1u << 30;
-inline constexpr uint32_t kEntryLiteral = 1u << 31;
-inline constexpr uint32_t kEntryFlags = kEntryInvalid | kEntryEnd | kEntrySubtable | kEntryLiteral;
+inline constexpr uint32_t ENTRY_INVALID = 1u << 28;
+inline constexpr uint32_t ENTRY_END = 1u << 29;
+inline constexpr uint32_t ENTRY_SUBTABLE = 1u << 30;
+inline constexpr uint32_t ENTRY_LITERAL = 1u << 31;
+inline constexpr uint32_t ENTRY_FLAGS = ENTRY_INVALID | ENTRY_END | ENTRY_SUBTABLE | ENTRY_LITERAL;
 
 inline constexpr unsigned EntryDrop(uint32_t entry) { return entry & 63; }
 inline constexpr unsigned EntryCodeBits(uint32_t entry) { return (entry >> 8) & 15; }
 inline constexpr unsigned EntryValue(uint32_t entry) { return (entry >> 12) & 0xFFFF; }
 
-inline constexpr unsigned kMaxCodeBits = 15;
-inline constexpr unsigned kLiteralLengthSymbols = 288;  // 286 and 287 never occur
-inline constexpr unsigned kDistanceSymbols = 32;        // 30 and 31 never occur
-inline constexpr unsigned kMaxDynamicLiteralLengthCodes = 286;
-inline constexpr unsigned kMaxDynamicDistanceCodes = 30;
-inline constexpr unsigned kCodeLengthSymbols = 19;
+inline constexpr unsigned MAX_CODE_BITS = 15;
+inline constexpr unsigned LITERAL_LENGTH_SYMBOLS = 288;  // 286 and 287 never occur
+inline constexpr unsigned DISTANCE_SYMBOLS = 32;         // 30 and 31 never occur
+inline constexpr unsigned MAX_DYNAMIC_LITERAL_LENGTH_CODES = 286;
+inline constexpr unsigned MAX_DYNAMIC_DISTANCE_CODES = 30;
+inline constexpr unsigned CODE_LENGTH_SYMBOLS = 19;
 
 // Order in which the code-length code's lengths are sent.
-inline constexpr uint8_t kCodeLengthOrder[kCodeLengthSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                                 11, 4,  12, 3, 13, 2, 14, 1, 15};
+inline constexpr uint8_t CODE_LENGTH_ORDER[CODE_LENGTH_SYMBOLS] = {
+    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-inline constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+inline constexpr uint16_t LENGTH_BASE[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
                                              15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                              67, 83, 99, 115, 131, 163, 195, 227, 258};
-inline constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+inline constexpr uint8_t LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                              2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-inline constexpr uint16_t kDistanceBase[30] = {
+inline constexpr uint16_t DISTANCE_BASE[30] = {
     1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
     193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-inline constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+inline constexpr uint8_t DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 // What a symbol decodes to, before its code length is known.
@@ -63,16 +63,16 @@ struct Leaf {
 };
 
 inline constexpr Leaf LiteralLengthLeaf(unsigned symbol) {
-    if (symbol < 256) return {kEntryLiteral | (symbol << 12), 0};
-    if (symbol == 256) return {kEntryEnd, 0};
+    if (symbol < 256) return {ENTRY_LITERAL | (symbol << 12), 0};
+    if (symbol == 256) return {ENTRY_END, 0};
     if (symbol < 286)
-        return {uint32_t(kLengthBase[symbol - 257]) << 12, kLengthExtra[symbol - 257]};
-    return {kEntryInvalid, 0};
+        return {uint32_t(LENGTH_BASE[symbol - 257]) << 12, LENGTH_EXTRA[symbol - 257]};
+    return {ENTRY_INVALID, 0};
 }
 
 inline constexpr Leaf DistanceLeaf(unsigned symbol) {
-    if (symbol < 30) return {uint32_t(kDistanceBase[symbol]) << 12, kDistanceExtra[symbol]};
-    return {kEntryInvalid, 0};
+    if (symbol < 30) return {uint32_t(DISTANCE_BASE[symbol]) << 12, DISTANCE_EXTRA[symbol]};
+    return {ENTRY_INVALID, 0};
 }
 
 // Leaves of a code-length code: the value is the symbol itself (0 to 18).
@@ -87,19 +87,19 @@ constexpr auto MakeLeaves(Make make) {
     return leaves;
 }
 
-inline constexpr auto kLiteralLengthLeaves = MakeLeaves<kLiteralLengthSymbols>(LiteralLengthLeaf);
-inline constexpr auto kDistanceLeaves = MakeLeaves<kDistanceSymbols>(DistanceLeaf);
-inline constexpr auto kCodeLengthLeaves = MakeLeaves<kCodeLengthSymbols>(CodeLengthLeaf);
+inline constexpr auto LITERAL_LENGTH_LEAVES = MakeLeaves<LITERAL_LENGTH_SYMBOLS>(LiteralLengthLeaf);
+inline constexpr auto DISTANCE_LEAVES = MakeLeaves<DISTANCE_SYMBOLS>(DistanceLeaf);
+inline constexpr auto CODE_LENGTH_LEAVES = MakeLeaves<CODE_LENGTH_SYMBOLS>(CodeLengthLeaf);
 
 // Table sizes. Only complete codes have codes longer than the root (an
 // incomplete code is accepted only when its single code has length 1), and a
 // sub-table of 2^k entries takes at least k + 1 codes, which bounds the space.
-inline constexpr unsigned kLiteralLengthRootBits = 11;
-inline constexpr unsigned kDistanceRootBits = 8;
-inline constexpr unsigned kCodeLengthRootBits = 7;
-inline constexpr unsigned kLiteralLengthTableSize = (1u << kLiteralLengthRootBits) + 1024;
-inline constexpr unsigned kDistanceTableSize = (1u << kDistanceRootBits) + 512;
-inline constexpr unsigned kCodeLengthTableSize = 1u << kCodeLengthRootBits;
+inline constexpr unsigned LITERAL_LENGTH_ROOT_BITS = 11;
+inline constexpr unsigned DISTANCE_ROOT_BITS = 8;
+inline constexpr unsigned CODE_LENGTH_ROOT_BITS = 7;
+inline constexpr unsigned LITERAL_LENGTH_TABLE_SIZE = (1u << LITERAL_LENGTH_ROOT_BITS) + 1024;
+inline constexpr unsigned DISTANCE_TABLE_SIZE = (1u << DISTANCE_ROOT_BITS) + 512;
+inline constexpr unsigned CODE_LENGTH_TABLE_SIZE = 1u << CODE_LENGTH_ROOT_BITS;
 
 enum class Completeness {
     Required,  // dynamic codes: complete, or a single code of length 1
@@ -123,13 +123,13 @@ inline constexpr unsigned ReverseBits(unsigned code, unsigned length) {
 constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* leaves,
                           unsigned rootBits, uint32_t* table, unsigned capacity,
                           Completeness completeness) {
-    uint16_t lengthCount[kMaxCodeBits + 1] = {};
+    uint16_t lengthCount[MAX_CODE_BITS + 1] = {};
     for (unsigned symbol = 0; symbol < count; ++symbol) ++lengthCount[lengths[symbol]];
     lengthCount[0] = 0;
 
     int unused = 1;
     unsigned longest = 0;
-    for (unsigned length = 1; length <= kMaxCodeBits; ++length) {
+    for (unsigned length = 1; length <= MAX_CODE_BITS; ++length) {
         unused = unused * 2 - lengthCount[length];
         if (unused < 0) return false;  // over-subscribed
         if (lengthCount[length] != 0) longest = length;
@@ -138,18 +138,18 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
     const unsigned rootSize = 1u << rootBits;
     if (longest == 0 || unused > 0) {
         if (longest != 0 && completeness == Completeness::Required && longest != 1) return false;
-        for (unsigned i = 0; i < rootSize; ++i) table[i] = kEntryInvalid;
+        for (unsigned i = 0; i < rootSize; ++i) table[i] = ENTRY_INVALID;
         if (longest == 0) return true;
     }
 
     // Symbols in canonical order: by code length, then by symbol.
-    uint16_t offset[kMaxCodeBits + 2] = {};
-    for (unsigned length = 1; length <= kMaxCodeBits; ++length)
+    uint16_t offset[MAX_CODE_BITS + 2] = {};
+    for (unsigned length = 1; length <= MAX_CODE_BITS; ++length)
         offset[length + 1] = offset[length] + lengthCount[length];
-    uint16_t sorted[kLiteralLengthSymbols] = {};
+    uint16_t sorted[LITERAL_LENGTH_SYMBOLS] = {};
     for (unsigned symbol = 0; symbol < count; ++symbol)
         if (lengths[symbol] != 0) sorted[offset[lengths[symbol]]++] = uint16_t(symbol);
-    const unsigned codes = offset[kMaxCodeBits];  // offsets now point past each length
+    const unsigned codes = offset[MAX_CODE_BITS];  // offsets now point past each length
 
     const uint32_t rootMask = rootSize - 1;
     unsigned next = rootSize;  // where the next sub-table goes
@@ -174,11 +174,11 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
                 // The sub-table covers this root index; the codes under it follow
                 // in canonical order and fill 2^-rootBits of the code space, so
                 // the longest of them sets the sub-table's size.
-                unsigned need = 1u << (kMaxCodeBits - rootBits);
+                unsigned need = 1u << (MAX_CODE_BITS - rootBits);
                 unsigned deepest = length;
                 for (unsigned j = i; j < codes && need > 0; ++j) {
                     const unsigned lengthJ = lengths[sorted[j]];
-                    const unsigned weight = 1u << (kMaxCodeBits - lengthJ);
+                    const unsigned weight = 1u << (MAX_CODE_BITS - lengthJ);
                     need = weight >= need ? 0 : need - weight;
                     deepest = lengthJ;
                 }
@@ -187,7 +187,7 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
                 subtableRoot = root;
                 subtableBase = next;
                 next += 1u << subBits;
-                table[root] = kEntrySubtable | (subtableBase << 12) | (subBits << 8) | rootBits;
+                table[root] = ENTRY_SUBTABLE | (subtableBase << 12) | (subBits << 8) | rootBits;
             }
             const unsigned subBits = EntryCodeBits(table[root]);
             const unsigned subLength = length - rootBits;
@@ -203,24 +203,25 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
 
 // The fixed codes of block type 1, built at compile time.
 struct FixedTables {
-    uint32_t literalLength[1u << kLiteralLengthRootBits];
-    uint32_t distance[1u << kDistanceRootBits];
+    uint32_t literalLength[1u << LITERAL_LENGTH_ROOT_BITS];
+    uint32_t distance[1u << DISTANCE_ROOT_BITS];
 };
 
 constexpr FixedTables MakeFixedTables() {
     FixedTables tables{};
-    uint8_t lengths[kLiteralLengthSymbols] = {};
-    for (unsigned symbol = 0; symbol < kLiteralLengthSymbols; ++symbol)
+    uint8_t lengths[LITERAL_LENGTH_SYMBOLS] = {};
+    for (unsigned symbol = 0; symbol < LITERAL_LENGTH_SYMBOLS; ++symbol)
         lengths[symbol] = symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
-    BuildTable(lengths, kLiteralLengthSymbols, kLiteralLengthLeaves.leaf, kLiteralLengthRootBits,
-               tables.literalLength, 1u << kLiteralLengthRootBits, Completeness::Required);
+    BuildTable(lengths, LITERAL_LENGTH_SYMBOLS, LITERAL_LENGTH_LEAVES.leaf,
+               LITERAL_LENGTH_ROOT_BITS, tables.literalLength, 1u << LITERAL_LENGTH_ROOT_BITS,
+               Completeness::Required);
     uint8_t distanceLengths[30] = {};
     for (auto& length : distanceLengths) length = 5;
-    BuildTable(distanceLengths, 30, kDistanceLeaves.leaf, kDistanceRootBits, tables.distance,
-               1u << kDistanceRootBits, Completeness::Optional);
+    BuildTable(distanceLengths, 30, DISTANCE_LEAVES.leaf, DISTANCE_ROOT_BITS, tables.distance,
+               1u << DISTANCE_ROOT_BITS, Completeness::Optional);
     return tables;
 }
 
-inline constexpr FixedTables kFixedTables = MakeFixedTables();
+inline constexpr FixedTables FIXED_TABLES = MakeFixedTables();
 
 }  // namespace cab::deflate

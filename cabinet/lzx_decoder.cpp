@@ -17,17 +17,17 @@ namespace {
 
 using namespace lzx;
 
-constexpr uint32_t kSignature = 0x4349444C;  // "LDIC"
+constexpr uint32_t SIGNATURE = 0x4349444C;  // "LDIC"
 
 // Bytes allocated past the window: the mirror plus room for copies by 16 bytes.
-constexpr uint32_t kWindowSlack = kMirrorBytes + 48;
+constexpr uint32_t WINDOW_SLACK = MIRROR_BYTES + 48;
 
-using MainTable = HuffmanTable<11, kMaxMainElements>;
-using LengthTable = HuffmanTable<10, kLengthElements>;
-using AlignedTable = HuffmanTable<7, kAlignedElements>;
-using Pretree = HuffmanTable<8, kPretreeElements>;
+using MainTable = HuffmanTable<11, MAX_MAIN_ELEMENTS>;
+using LengthTable = HuffmanTable<10, LENGTH_ELEMENTS>;
+using AlignedTable = HuffmanTable<7, ALIGNED_ELEMENTS>;
+using Pretree = HuffmanTable<8, PRETREE_ELEMENTS>;
 
-enum class Header { kNeeded = 1, kInBlock = 2 };
+enum class Header { Needed = 1, InBlock = 2 };
 
 struct State {
     uint8_t* window;
@@ -37,11 +37,11 @@ struct State {
     int positionSlots;
     int mainElements;
 
-    uint8_t mainLengths[kMaxMainElements];
-    uint8_t mainPrevious[kMaxMainElements];
-    uint8_t lengthLengths[kLengthElements];
-    uint8_t lengthPrevious[kLengthElements];
-    uint8_t alignedLengths[kAlignedElements];
+    uint8_t mainLengths[MAX_MAIN_ELEMENTS];
+    uint8_t mainPrevious[MAX_MAIN_ELEMENTS];
+    uint8_t lengthLengths[LENGTH_ELEMENTS];
+    uint8_t lengthPrevious[LENGTH_ELEMENTS];
+    uint8_t alignedLengths[ALIGNED_ELEMENTS];
 
     bool inputOverrun;
     bool translationPending;
@@ -65,16 +65,10 @@ struct State {
 
 struct Handle {
     uint32_t signature;
-    CabAllocFn alloc;
     CabFreeFn free;
     uint32_t maxBlockSize;
     State* state;
 };
-
-uint32_t ClampBlockSize(uint32_t* maxBlockSize) {
-    if (*maxBlockSize == 0 || *maxBlockSize > kMaxBlockSize) *maxBlockSize = kMaxBlockSize;
-    return *maxBlockSize;
-}
 
 void ResetState(State& s) {
     std::memset(s.mainLengths, 0, sizeof s.mainLengths);
@@ -83,7 +77,7 @@ void ResetState(State& s) {
     std::memset(s.lengthPrevious, 0, sizeof s.lengthPrevious);
     s.r0 = s.r1 = s.r2 = 1;
     s.windowPosition = 0;
-    s.header = Header::kNeeded;
+    s.header = Header::Needed;
     s.blockRemaining = 0;
     s.blockSize = 0;
     s.blockType = 0;
@@ -103,11 +97,11 @@ void NoteOverrun(State& s, const BitReader& in) {
 // `previous`, through a pretree sent first.
 bool ReadLengths(State& s, BitReader& in, uint8_t* lengths, const uint8_t* previous, int first,
                  int end) {
-    uint8_t pretreeLengths[kPretreeElements];
+    uint8_t pretreeLengths[PRETREE_ELEMENTS];
     for (uint8_t& length : pretreeLengths) length = static_cast<uint8_t>(in.Read(4));
     NoteOverrun(s, in);
     if (s.inputOverrun) return false;
-    if (!s.pretree.Build(pretreeLengths, kPretreeElements)) return false;
+    if (!s.pretree.Build(pretreeLengths, PRETREE_ELEMENTS)) return false;
 
     auto nextSymbol = [&] {
         in.Refill();
@@ -145,11 +139,11 @@ bool ReadLengths(State& s, BitReader& in, uint8_t* lengths, const uint8_t* previ
 bool ReadTrees(State& s, BitReader& in) {
     std::memcpy(s.mainPrevious, s.mainLengths, sizeof s.mainLengths);
     std::memcpy(s.lengthPrevious, s.lengthLengths, sizeof s.lengthLengths);
-    if (!ReadLengths(s, in, s.mainLengths, s.mainPrevious, 0, kNumChars)) return false;
-    if (!ReadLengths(s, in, s.mainLengths, s.mainPrevious, kNumChars, s.mainElements)) return false;
+    if (!ReadLengths(s, in, s.mainLengths, s.mainPrevious, 0, NUM_CHARS)) return false;
+    if (!ReadLengths(s, in, s.mainLengths, s.mainPrevious, NUM_CHARS, s.mainElements)) return false;
     if (!s.mainTable.Build(s.mainLengths, s.mainElements)) return false;
-    if (!ReadLengths(s, in, s.lengthLengths, s.lengthPrevious, 0, kLengthElements)) return false;
-    return s.lengthTable.Build(s.lengthLengths, kLengthElements);
+    if (!ReadLengths(s, in, s.lengthLengths, s.lengthPrevious, 0, LENGTH_ELEMENTS)) return false;
+    return s.lengthTable.Build(s.lengthLengths, LENGTH_ELEMENTS);
 }
 
 uint32_t ReadLe32(const BitReader& in, uint32_t at) {
@@ -169,7 +163,7 @@ bool ReadBlockHeader(State& s, BitReader& in) {
             s.translationSize = 0;
         }
     }
-    if (s.blockType == kBlockUncompressed) {
+    if (s.blockType == BLOCK_UNCOMPRESSED) {
         // The raw block's padding byte, then a new word-aligned stream.
         uint32_t at = in.pos;
         if ((s.blockSize & 1) && static_cast<uint64_t>(at) < static_cast<uint64_t>(in.size) + 4)
@@ -184,14 +178,14 @@ bool ReadBlockHeader(State& s, BitReader& in) {
     s.blockSize = s.blockRemaining = size;
 
     switch (s.blockType) {
-        case kBlockAligned:
+        case BLOCK_ALIGNED:
             for (uint8_t& length : s.alignedLengths) length = static_cast<uint8_t>(in.Read(3));
-            if (!s.alignedTable.Build(s.alignedLengths, kAlignedElements)) return false;
+            if (!s.alignedTable.Build(s.alignedLengths, ALIGNED_ELEMENTS)) return false;
             [[fallthrough]];
-        case kBlockVerbatim:
+        case BLOCK_VERBATIM:
             if (!ReadTrees(s, in)) return false;
             break;
-        case kBlockUncompressed: {
+        case BLOCK_UNCOMPRESSED: {
             NoteOverrun(s, in);
             uint32_t at = in.AlignedPosition();
             if (at >= in.size) return false;
@@ -206,7 +200,7 @@ bool ReadBlockHeader(State& s, BitReader& in) {
         default:
             return false;
     }
-    s.header = Header::kInBlock;
+    s.header = Header::InBlock;
     return true;
 }
 
@@ -218,7 +212,7 @@ void CopyCareful(State& s, uint32_t to, uint32_t offset, uint32_t length) {
         uint32_t at = to + i;
         uint8_t byte = window[(at - offset) & s.windowMask];
         window[at] = byte;
-        if (at < kMirrorBytes) window[s.windowSize + at] = byte;
+        if (at < MIRROR_BYTES) window[s.windowSize + at] = byte;
     }
 }
 
@@ -268,17 +262,17 @@ inline void CopyFast(uint8_t* window, uint32_t windowMask, uint32_t to, uint32_t
 // least 49 bits: the length code and the offset's verbatim bits fit; an
 // aligned block refills before its aligned code (without tests in the fast
 // loop).
-template <bool kAlignedBlock, bool kFast>
+template <bool ALIGNED_BLOCK, bool FAST>
 inline uint32_t DecodeMatch(const State& s, BitReader& in, uint32_t symbol, uint32_t& r0,
                             uint32_t& r1, uint32_t& r2, uint32_t& offset) {
     uint32_t length = symbol & 7;
     uint32_t slot = symbol >> 3;
-    if (length == kNumPrimaryLengths) {
+    if (length == NUM_PRIMARY_LENGTHS) {
         uint32_t lengthEntry = s.lengthTable.Lookup(in.Peek16());
         in.Skip(LengthTable::Length(lengthEntry));
         length += LengthTable::Symbol(lengthEntry);
     }
-    length += kMinMatch;
+    length += MIN_MATCH;
 
     if (slot < 3) {
         if (slot == 0) {
@@ -294,11 +288,11 @@ inline uint32_t DecodeMatch(const State& s, BitReader& in, uint32_t symbol, uint
         }
         return length;
     }
-    int extra = kExtraBits[slot];
+    int extra = EXTRA_BITS[slot];
     uint32_t bits;
-    if (kAlignedBlock && extra >= 3) {
+    if (ALIGNED_BLOCK && extra >= 3) {
         bits = in.Take(extra - 3) << 3;
-        if (kFast) {
+        if (FAST) {
             in.RefillFast();
         } else {
             in.Refill();
@@ -309,7 +303,7 @@ inline uint32_t DecodeMatch(const State& s, BitReader& in, uint32_t symbol, uint
     } else {
         bits = in.Take(extra);
     }
-    offset = kPositionBase[slot] - 2 + bits;
+    offset = POSITION_BASE[slot] - 2 + bits;
     r2 = r1;
     r1 = r0;
     r0 = offset;
@@ -322,33 +316,39 @@ inline uint32_t DecodeMatch(const State& s, BitReader& in, uint32_t symbol, uint
 // A fast loop runs while the write position is past the mirrored part, any
 // match fits before `end` and the input holds the words of one iteration: it
 // needs no input, mirror or overrun test. One symbol at a time otherwise.
-template <bool kAlignedBlock>
+template <bool ALIGNED_BLOCK>
 bool DecodeSymbols(State& s, BitReader& reader, uint32_t end) {
     // Input bytes one fast iteration may load: three refills, each loading 8
     // bytes at most 8 bytes past the previous one.
-    constexpr uint32_t kFastInput = 32;
+    constexpr uint32_t FAST_INPUT = 32;
     BitReader in = reader;
     const uint64_t pastEnd = in.PastEndLimit();
     uint8_t* const window = s.window;
     const uint32_t windowMask = s.windowMask;
     uint32_t r0 = s.r0, r1 = s.r1, r2 = s.r2;
     uint32_t at = s.windowPosition;
-    const uint32_t fastEnd = end > kMaxMatch ? end - kMaxMatch : 0;
-    const uint32_t fastInput = in.size > kFastInput ? in.size - kFastInput : 0;
+    const uint32_t fastEnd = end > MAX_MATCH ? end - MAX_MATCH : 0;
+    const uint32_t fastInput = in.size > FAST_INPUT ? in.size - FAST_INPUT : 0;
     bool ok = true;
 
     while (at < end) {
-        while (at < fastEnd && at >= kMirrorBytes && in.pos <= fastInput) {
+        // Guaranteed at the top of the fast loop: a match of any length ends
+        // before `end` (no overrun test); the write position is past the
+        // bytes the window mirrors behind its end (no mirror update); and
+        // the input holds the 32 bytes that the at most three refills of an
+        // iteration load, so every bit taken here is real input and the
+        // past-the-end test is left to the careful path.
+        while (at < fastEnd && at >= MIRROR_BYTES && in.pos <= fastInput) {
             in.RefillFast();
             uint32_t entry = s.mainTable.Lookup(in.Peek16());
             uint32_t symbol = MainTable::Symbol(entry);
-            if (symbol < kNumChars) {
+            if (symbol < NUM_CHARS) {
                 // A literal leaves at least 33 bits: enough for a second one.
                 in.Skip(MainTable::Length(entry));
                 window[at++] = static_cast<uint8_t>(symbol);
                 entry = s.mainTable.Lookup(in.Peek16());
                 symbol = MainTable::Symbol(entry);
-                if (symbol < kNumChars) {
+                if (symbol < NUM_CHARS) {
                     in.Skip(MainTable::Length(entry));
                     window[at++] = static_cast<uint8_t>(symbol);
                     continue;
@@ -358,7 +358,7 @@ bool DecodeSymbols(State& s, BitReader& reader, uint32_t end) {
             in.Skip(MainTable::Length(entry));
             uint32_t offset;
             uint32_t length =
-                DecodeMatch<kAlignedBlock, true>(s, in, symbol - kNumChars, r0, r1, r2, offset);
+                DecodeMatch<ALIGNED_BLOCK, true>(s, in, symbol - NUM_CHARS, r0, r1, r2, offset);
             CopyFast(window, windowMask, at, offset, length);
             at += length;
         }
@@ -372,20 +372,20 @@ bool DecodeSymbols(State& s, BitReader& reader, uint32_t end) {
         uint32_t entry = s.mainTable.Lookup(in.Peek16());
         in.Skip(MainTable::Length(entry));
         uint32_t symbol = MainTable::Symbol(entry);
-        if (symbol < kNumChars) {
+        if (symbol < NUM_CHARS) {
             window[at] = static_cast<uint8_t>(symbol);
-            if (at < kMirrorBytes) window[s.windowSize + at] = static_cast<uint8_t>(symbol);
+            if (at < MIRROR_BYTES) window[s.windowSize + at] = static_cast<uint8_t>(symbol);
             ++at;
             continue;
         }
         uint32_t offset;
         uint32_t length =
-            DecodeMatch<kAlignedBlock, false>(s, in, symbol - kNumChars, r0, r1, r2, offset);
+            DecodeMatch<ALIGNED_BLOCK, false>(s, in, symbol - NUM_CHARS, r0, r1, r2, offset);
         if (length > end - at) {
             ok = false;
             break;
         }
-        if (at >= kMirrorBytes) {
+        if (at >= MIRROR_BYTES) {
             CopyFast(window, windowMask, at, offset, length);
         } else {
             CopyCareful(s, at, offset, length);
@@ -411,8 +411,8 @@ bool CopyRaw(State& s, BitReader& in, uint32_t span) {
     uint32_t real = span < available ? span : available;
     std::memcpy(s.window + at, in.data + in.pos, real);
     std::memset(s.window + at + real, 0, span - real);
-    if (at < kMirrorBytes) {
-        uint32_t mirrored = kMirrorBytes - at < span ? kMirrorBytes - at : span;
+    if (at < MIRROR_BYTES) {
+        uint32_t mirrored = MIRROR_BYTES - at < span ? MIRROR_BYTES - at : span;
         std::memcpy(s.window + s.windowSize + at, s.window + at, mirrored);
     }
     in.pos += span;
@@ -429,7 +429,7 @@ bool DecodeFrame(State& s, const uint8_t* input, uint32_t inputSize, uint8_t* ou
     BitReader in;
     in.data = input;
     in.size = inputSize;
-    if (s.blockType == kBlockUncompressed) {
+    if (s.blockType == BLOCK_UNCOMPRESSED) {
         in.pos = in.start = 0;
     } else {
         in.Restart(0);
@@ -437,16 +437,16 @@ bool DecodeFrame(State& s, const uint8_t* input, uint32_t inputSize, uint8_t* ou
 
     uint32_t n = outputSize;
     while (n > 0) {
-        if (s.header == Header::kNeeded && !ReadBlockHeader(s, in)) return false;
+        if (s.header == Header::Needed && !ReadBlockHeader(s, in)) return false;
         while (s.blockRemaining > 0 && n > 0) {
             uint32_t span = s.blockRemaining < n ? s.blockRemaining : n;
             uint32_t end = s.windowPosition + span;
             bool ok;
             switch (s.blockType) {
-                case kBlockVerbatim:
+                case BLOCK_VERBATIM:
                     ok = DecodeSymbols<false>(s, in, end);
                     break;
-                case kBlockAligned:
+                case BLOCK_ALIGNED:
                     ok = DecodeSymbols<true>(s, in, end);
                     break;
                 default:
@@ -457,29 +457,26 @@ bool DecodeFrame(State& s, const uint8_t* input, uint32_t inputSize, uint8_t* ou
             n -= span;
             s.blockRemaining -= span;
         }
-        if (s.blockRemaining == 0) s.header = Header::kNeeded;
+        if (s.blockRemaining == 0) s.header = Header::Needed;
     }
-    if (s.blockType != kBlockUncompressed) NoteOverrun(s, in);
+    if (s.blockType != BLOCK_UNCOMPRESSED) NoteOverrun(s, in);
 
     std::memcpy(output, s.window + frameStart, outputSize);
     s.windowPosition = (frameStart + outputSize) & s.windowMask;
-    if (s.translationSize != 0 && s.framesDone < kTranslatedFrames) {
+    if (s.translationSize != 0 && s.framesDone < TRANSLATED_FRAMES) {
         TranslateCalls(output, outputSize, s.translationSize, s.translationPosition);
     }
     s.framesDone += 1;
     return true;
 }
 
-Handle* Check(DecoderHandle handle) {
-    auto* h = static_cast<Handle*>(handle);
-    return h != nullptr && h->signature == kSignature ? h : nullptr;
-}
+Handle* Check(DecoderHandle handle) { return CheckedHandle<Handle>(handle, SIGNATURE); }
 
 }  // namespace
 
 int LzxQuery(uint32_t* maxBlockSize, uint32_t windowSize, uint32_t* compressedBufferSize) {
     (void)windowSize;
-    *compressedBufferSize = ClampBlockSize(maxBlockSize) + 6144;
+    *compressedBufferSize = ClampBlockSize(maxBlockSize) + LZX_INPUT_SLACK;
     return CAB_DECODER_OK;
 }
 
@@ -491,13 +488,13 @@ int LzxCreate(uint32_t* maxBlockSize, uint32_t windowSize, uint32_t* compressedB
     if (windowSize == 0 || (windowSize & (windowSize - 1)) != 0) return CAB_DECODER_NO_MEMORY;
     // The slot tables cover windows of 2^15 to 2^21 bytes; others are refused.
     int windowBits = __builtin_ctz(windowSize);
-    if (windowBits < kMinWindowBits || windowBits > kMaxWindowBits)
+    if (windowBits < MIN_WINDOW_BITS || windowBits > MAX_WINDOW_BITS)
         return CAB_DECODER_BAD_PARAMETER;
 
     auto* h = static_cast<Handle*>(services.alloc(sizeof(Handle)));
     if (h == nullptr) return CAB_DECODER_NO_MEMORY;
     auto* s = static_cast<State*>(services.alloc(sizeof(State)));
-    uint8_t* window = static_cast<uint8_t*>(services.alloc(windowSize + kWindowSlack));
+    uint8_t* window = static_cast<uint8_t*>(services.alloc(windowSize + WINDOW_SLACK));
     if (s == nullptr || window == nullptr) {
         if (window != nullptr) services.free(window);
         if (s != nullptr) services.free(s);
@@ -505,16 +502,15 @@ int LzxCreate(uint32_t* maxBlockSize, uint32_t windowSize, uint32_t* compressedB
         return CAB_DECODER_NO_MEMORY;
     }
     // Matches may reach bytes never written in this folder; they read zeros.
-    std::memset(window, 0, windowSize + kWindowSlack);
+    std::memset(window, 0, windowSize + WINDOW_SLACK);
     s->window = window;
     s->windowSize = windowSize;
     s->windowMask = windowSize - 1;
     s->positionSlots = PositionSlots(windowBits);
-    s->mainElements = kNumChars + 8 * s->positionSlots;
+    s->mainElements = NUM_CHARS + 8 * s->positionSlots;
     ResetState(*s);
 
-    h->signature = kSignature;
-    h->alloc = services.alloc;
+    h->signature = SIGNATURE;
     h->free = services.free;
     h->maxBlockSize = *maxBlockSize;
     h->state = s;
@@ -543,11 +539,9 @@ int LzxReset(DecoderHandle handle) {
 int LzxDestroy(DecoderHandle handle) {
     Handle* h = Check(handle);
     if (h == nullptr) return CAB_DECODER_BAD_HANDLE;
-    CabFreeFn freeFn = h->free;
-    freeFn(h->state->window);
-    h->signature = 0;
-    freeFn(h->state);
-    freeFn(h);
+    h->free(h->state->window);
+    h->free(h->state);
+    ReleaseHandle(h, h->free);
     return CAB_DECODER_OK;
 }
 

@@ -17,34 +17,33 @@ namespace {
 
 using namespace deflate;
 
-constexpr uint32_t kSignature = uint32_t('M') | uint32_t('D') << 8 | uint32_t('I') << 16 |
-                                uint32_t('C') << 24;  // "MDIC" in memory
-constexpr uint32_t kInputSlack = 12;                  // compressed buffer = block size + 12
+constexpr uint32_t SIGNATURE = uint32_t('M') | uint32_t('D') << 8 | uint32_t('I') << 16 |
+                               uint32_t('C') << 24;  // "MDIC" in memory
 
-constexpr uint32_t kLiteralLengthMask = (1u << kLiteralLengthRootBits) - 1;
-constexpr uint32_t kDistanceMask = (1u << kDistanceRootBits) - 1;
+constexpr uint32_t LITERAL_LENGTH_MASK = (1u << LITERAL_LENGTH_ROOT_BITS) - 1;
+constexpr uint32_t DISTANCE_MASK = (1u << DISTANCE_ROOT_BITS) - 1;
 
 // The fast loop runs while this much output room and input are left: one
 // iteration writes at most two literals and a 258-byte match, and a match copy
 // may spill 16 bytes past its end (they are put back afterwards).
-constexpr std::ptrdiff_t kFastOutputRoom = 2 + 258 + 16 + 8;
-constexpr std::ptrdiff_t kFastInputRoom = 16;
+constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 + 258 + 16 + 8;
+constexpr std::ptrdiff_t FAST_INPUT_ROOM = 16;
 
 struct DecodingState {
     BitReader reader;
     uint8_t* outputStart = nullptr;
     uint8_t* output = nullptr;
     uint8_t* outputEnd = nullptr;
-    uint32_t window = kMaxBlockSize;  // size of the output buffer that holds the history
+    uint32_t window = MAX_BLOCK_SIZE;  // size of the output buffer that holds the history
     // History: the bytes at the start of `historyBuffer` that the folder's
     // previous block produced. A back-reference before the current block may
     // only reach those.
     const uint8_t* historyBuffer = nullptr;
     uint32_t historyFilled = 0;
-    uint32_t literalLength[kLiteralLengthTableSize];
-    uint32_t distance[kDistanceTableSize];
-    uint32_t codeLength[kCodeLengthTableSize];
-    uint8_t lengths[kMaxDynamicLiteralLengthCodes + kMaxDynamicDistanceCodes];
+    uint32_t literalLength[LITERAL_LENGTH_TABLE_SIZE];
+    uint32_t distance[DISTANCE_TABLE_SIZE];
+    uint32_t codeLength[CODE_LENGTH_TABLE_SIZE];
+    uint8_t lengths[MAX_DYNAMIC_LITERAL_LENGTH_CODES + MAX_DYNAMIC_DISTANCE_CODES];
 };
 
 struct MszipHandle {
@@ -56,10 +55,7 @@ struct MszipHandle {
 
 enum class Status { BlockDone, OutputFull, Error };
 
-MszipHandle* Checked(DecoderHandle handle) {
-    auto* mszip = static_cast<MszipHandle*>(handle);
-    return mszip != nullptr && mszip->signature == kSignature ? mszip : nullptr;
-}
+MszipHandle* Checked(DecoderHandle handle) { return CheckedHandle<MszipHandle>(handle, SIGNATURE); }
 
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t value;
@@ -143,15 +139,18 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
     uint8_t* const outEnd = state.outputEnd;
     uint8_t* const outStart = state.outputStart;
 
-    if (reader.end - reader.next >= kFastInputRoom && outEnd - out >= kFastOutputRoom) {
+    if (reader.end - reader.next >= FAST_INPUT_ROOM && outEnd - out >= FAST_OUTPUT_ROOM) {
         uint64_t bits = reader.bits;
         unsigned count = reader.count;
         const uint8_t* in = reader.next;
-        const uint8_t* const inLimit = reader.end - kFastInputRoom;
-        uint8_t* const outLimit = outEnd - kFastOutputRoom;
+        const uint8_t* const inLimit = reader.end - FAST_INPUT_ROOM;
+        uint8_t* const outLimit = outEnd - FAST_OUTPUT_ROOM;
         bool finished = false;  // else the loop ran out of room
         Status status = Status::BlockDone;
 
+        // Bits above `count` are zero or already equal to the bytes at `in`
+        // (see BitReader), so OR-ing in a whole word is exact; `in` moves
+        // past the whole bytes taken, and count becomes 56 + count % 8.
         auto refill = [&] {
             bits |= Load64(in) << count;
             in += (63 - count) >> 3;
@@ -162,18 +161,28 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
             count -= n;
         };
 
+        // At the top of each iteration at least FAST_INPUT_ROOM bytes lie at
+        // `in` and at least FAST_OUTPUT_ROOM bytes of room at `out`, so no
+        // step below checks a bound. A refill loads 8 bytes and advances `in`
+        // by at most 7; an iteration refills at most twice, so the second
+        // load still ends inside the input. After a refill 56 bits or more
+        // are held: enough for three literal codes (15 bits each), and after
+        // the second refill for a length code with its extra bits (15 + 5)
+        // and a distance code with its extra bits (15 + 13). The output room
+        // covers two literals, the longest match and the 16 bytes
+        // CopyMatchFast may write past it.
         while (in <= inLimit && out <= outLimit) {
             refill();
-            uint32_t entry = literalLength[bits & kLiteralLengthMask];
-            if (entry & kEntryLiteral) {
+            uint32_t entry = literalLength[bits & LITERAL_LENGTH_MASK];
+            if (entry & ENTRY_LITERAL) {
                 drop(EntryDrop(entry));
                 *out++ = uint8_t(entry >> 12);
-                entry = literalLength[bits & kLiteralLengthMask];
-                if (entry & kEntryLiteral) {
+                entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                if (entry & ENTRY_LITERAL) {
                     drop(EntryDrop(entry));
                     *out++ = uint8_t(entry >> 12);
-                    entry = literalLength[bits & kLiteralLengthMask];
-                    if (entry & kEntryLiteral) {
+                    entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                    if (entry & ENTRY_LITERAL) {
                         drop(EntryDrop(entry));
                         *out++ = uint8_t(entry >> 12);
                         continue;
@@ -181,18 +190,18 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
                 }
                 refill();  // at least 56 bits again for a length and distance
             }
-            if (entry & kEntrySubtable) {
+            if (entry & ENTRY_SUBTABLE) {
                 drop(EntryDrop(entry));
                 entry =
                     literalLength[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
-                if (entry & kEntryLiteral) {
+                if (entry & ENTRY_LITERAL) {
                     drop(EntryDrop(entry));
                     *out++ = uint8_t(entry >> 12);
                     continue;
                 }
             }
-            if (entry & (kEntryEnd | kEntryInvalid)) {
-                if (entry & kEntryInvalid) {
+            if (entry & (ENTRY_END | ENTRY_INVALID)) {
+                if (entry & ENTRY_INVALID) {
                     status = Status::Error;
                 } else {
                     drop(EntryDrop(entry));
@@ -206,12 +215,12 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
                 uint32_t((bits & ((uint64_t(1) << EntryDrop(entry)) - 1)) >> EntryCodeBits(entry));
             drop(EntryDrop(entry));
 
-            entry = distances[bits & kDistanceMask];
-            if (entry & kEntrySubtable) {
+            entry = distances[bits & DISTANCE_MASK];
+            if (entry & ENTRY_SUBTABLE) {
                 drop(EntryDrop(entry));
                 entry = distances[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
             }
-            if (entry & kEntryInvalid) {
+            if (entry & ENTRY_INVALID) {
                 status = Status::Error;
                 finished = true;
                 break;
@@ -249,21 +258,21 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
             break;
         }
         reader.Refill();
-        uint32_t entry = literalLength[reader.bits & kLiteralLengthMask];
-        if (entry & kEntrySubtable) {
+        uint32_t entry = literalLength[reader.bits & LITERAL_LENGTH_MASK];
+        if (entry & ENTRY_SUBTABLE) {
             reader.Drop(EntryDrop(entry));
             entry = literalLength[EntryValue(entry) + reader.Peek(EntryCodeBits(entry))];
         }
-        if (entry & kEntryLiteral) {
+        if (entry & ENTRY_LITERAL) {
             reader.Drop(EntryDrop(entry));
             *out++ = uint8_t(entry >> 12);
             continue;
         }
-        if (entry & kEntryInvalid) {
+        if (entry & ENTRY_INVALID) {
             status = Status::Error;
             break;
         }
-        if (entry & kEntryEnd) {
+        if (entry & ENTRY_END) {
             reader.Drop(EntryDrop(entry));
             status = Status::BlockDone;
             break;
@@ -272,12 +281,12 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
             EntryValue(entry) + (reader.Peek(EntryDrop(entry)) >> EntryCodeBits(entry));
         reader.Drop(EntryDrop(entry));
 
-        entry = distances[reader.bits & kDistanceMask];
-        if (entry & kEntrySubtable) {
+        entry = distances[reader.bits & DISTANCE_MASK];
+        if (entry & ENTRY_SUBTABLE) {
             reader.Drop(EntryDrop(entry));
             entry = distances[EntryValue(entry) + reader.Peek(EntryCodeBits(entry))];
         }
-        if (entry & kEntryInvalid) {
+        if (entry & ENTRY_INVALID) {
             status = Status::Error;
             break;
         }
@@ -322,15 +331,16 @@ bool ReadDynamicTables(DecodingState& state) {
     const unsigned literalCodes = reader.Take(5) + 257;
     const unsigned distanceCodes = reader.Take(5) + 1;
     const unsigned codeLengthCodes = reader.Take(4) + 4;
-    if (literalCodes > kMaxDynamicLiteralLengthCodes || distanceCodes > kMaxDynamicDistanceCodes)
+    if (literalCodes > MAX_DYNAMIC_LITERAL_LENGTH_CODES ||
+        distanceCodes > MAX_DYNAMIC_DISTANCE_CODES)
         return false;
 
-    uint8_t codeLengthLengths[kCodeLengthSymbols] = {};
+    uint8_t codeLengthLengths[CODE_LENGTH_SYMBOLS] = {};
     reader.Refill();  // 19 x 3 bits fit
     for (unsigned i = 0; i < codeLengthCodes; ++i)
-        codeLengthLengths[kCodeLengthOrder[i]] = uint8_t(reader.Take(3));
-    if (!BuildTable(codeLengthLengths, kCodeLengthSymbols, kCodeLengthLeaves.leaf,
-                    kCodeLengthRootBits, state.codeLength, kCodeLengthTableSize,
+        codeLengthLengths[CODE_LENGTH_ORDER[i]] = uint8_t(reader.Take(3));
+    if (!BuildTable(codeLengthLengths, CODE_LENGTH_SYMBOLS, CODE_LENGTH_LEAVES.leaf,
+                    CODE_LENGTH_ROOT_BITS, state.codeLength, CODE_LENGTH_TABLE_SIZE,
                     Completeness::Required))
         return false;
 
@@ -338,9 +348,9 @@ bool ReadDynamicTables(DecodingState& state) {
     uint8_t* lengths = state.lengths;
     uint8_t previous = 0;
     for (unsigned i = 0; i < total;) {
-        if (reader.count < kCodeLengthRootBits + 7) reader.Refill();
-        const uint32_t entry = state.codeLength[reader.bits & (kCodeLengthTableSize - 1)];
-        if (entry & kEntryInvalid) return false;
+        if (reader.count < CODE_LENGTH_ROOT_BITS + 7) reader.Refill();
+        const uint32_t entry = state.codeLength[reader.bits & (CODE_LENGTH_TABLE_SIZE - 1)];
+        if (entry & ENTRY_INVALID) return false;
         reader.Drop(EntryDrop(entry));
         const unsigned symbol = EntryValue(entry);
         if (symbol < 16) {
@@ -363,10 +373,10 @@ bool ReadDynamicTables(DecodingState& state) {
         previous = value;
     }
 
-    return BuildTable(lengths, literalCodes, kLiteralLengthLeaves.leaf, kLiteralLengthRootBits,
-                      state.literalLength, kLiteralLengthTableSize, Completeness::Required) &&
-           BuildTable(lengths + literalCodes, distanceCodes, kDistanceLeaves.leaf,
-                      kDistanceRootBits, state.distance, kDistanceTableSize,
+    return BuildTable(lengths, literalCodes, LITERAL_LENGTH_LEAVES.leaf, LITERAL_LENGTH_ROOT_BITS,
+                      state.literalLength, LITERAL_LENGTH_TABLE_SIZE, Completeness::Required) &&
+           BuildTable(lengths + literalCodes, distanceCodes, DISTANCE_LEAVES.leaf,
+                      DISTANCE_ROOT_BITS, state.distance, DISTANCE_TABLE_SIZE,
                       Completeness::Required);
 }
 
@@ -379,7 +389,7 @@ Status DecodeBlock(DecodingState& state, bool& final) {
         case 0:
             return DecodeStored(state);
         case 1:
-            return DecodeCodes(state, kFixedTables.literalLength, kFixedTables.distance);
+            return DecodeCodes(state, FIXED_TABLES.literalLength, FIXED_TABLES.distance);
         case 2:
             if (!ReadDynamicTables(state)) return Status::Error;
             return DecodeCodes(state, state.literalLength, state.distance);
@@ -391,8 +401,7 @@ Status DecodeBlock(DecodingState& state, bool& final) {
 }  // namespace
 
 int MszipQuery(uint32_t* maxBlockSize, uint32_t* compressedBufferSize) {
-    if (*maxBlockSize == 0 || *maxBlockSize > kMaxBlockSize) *maxBlockSize = kMaxBlockSize;
-    *compressedBufferSize = *maxBlockSize + kInputSlack;
+    *compressedBufferSize = ClampBlockSize(maxBlockSize) + MSZIP_INPUT_SLACK;
     return CAB_DECODER_OK;
 }
 
@@ -411,7 +420,7 @@ int MszipCreate(uint32_t* maxBlockSize, uint32_t* compressedBufferSize,
     }
     auto* state = new (stateMemory) DecodingState();
     state->window = *maxBlockSize;
-    *handle = new (handleMemory) MszipHandle{kSignature, services.free, *maxBlockSize, state};
+    *handle = new (handleMemory) MszipHandle{SIGNATURE, services.free, *maxBlockSize, state};
     return CAB_DECODER_OK;
 }
 
@@ -419,7 +428,7 @@ int MszipDecompress(DecoderHandle handle, const uint8_t* input, uint32_t inputSi
                     uint32_t* outputSize) {
     MszipHandle* mszip = Checked(handle);
     if (mszip == nullptr) return CAB_DECODER_BAD_HANDLE;
-    if (inputSize > mszip->maxBlockSize + kInputSlack) return CAB_DECODER_BAD_SIZE;
+    if (inputSize > mszip->maxBlockSize + MSZIP_INPUT_SLACK) return CAB_DECODER_BAD_SIZE;
     if (outputSize == nullptr || (output == nullptr && *outputSize != 0))
         return CAB_DECODER_BAD_SIZE;
     if (inputSize < 2 || input[0] != 'C' || input[1] != 'K') return CAB_DECODER_DATA_ERROR;
@@ -461,10 +470,8 @@ int MszipReset(DecoderHandle handle) {
 int MszipDestroy(DecoderHandle handle) {
     MszipHandle* mszip = Checked(handle);
     if (mszip == nullptr) return CAB_DECODER_BAD_HANDLE;
-    mszip->signature = 0;
-    CabFreeFn free = mszip->free;
-    free(mszip->state);
-    free(mszip);
+    mszip->free(mszip->state);
+    ReleaseHandle(mszip, mszip->free);
     return CAB_DECODER_OK;
 }
 

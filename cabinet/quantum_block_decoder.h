@@ -15,19 +15,19 @@ namespace cab {
 // table of reciprocals: floor(0xFFFFFFFF / d) underestimates n / d by less than
 // one for every n below 2^28, so one correction step makes the quotient exact.
 struct QuantumReciprocals {
-    uint32_t of[kQuantumRescaleThreshold + 1];
+    uint32_t of[QUANTUM_RESCALE_THRESHOLD + 1];
 };
 
-inline constexpr QuantumReciprocals kQuantumReciprocals = [] {
+inline constexpr QuantumReciprocals QUANTUM_RECIPROCALS = [] {
     QuantumReciprocals table{};
-    for (uint32_t d = 1; d <= kQuantumRescaleThreshold; ++d) table.of[d] = 0xFFFFFFFFu / d;
+    for (uint32_t d = 1; d <= QUANTUM_RESCALE_THRESHOLD; ++d) table.of[d] = 0xFFFFFFFFu / d;
     return table;
 }();
 
-// n / d for n < 2^28 and 1 <= d <= kQuantumRescaleThreshold.
+// n / d for n < 2^28 and 1 <= d <= QUANTUM_RESCALE_THRESHOLD.
 inline uint32_t QuantumDivideByTotal(uint32_t n, uint32_t d) {
     uint32_t quotient =
-        static_cast<uint32_t>((static_cast<uint64_t>(n) * kQuantumReciprocals.of[d]) >> 32);
+        static_cast<uint32_t>((static_cast<uint64_t>(n) * QUANTUM_RECIPROCALS.of[d]) >> 32);
     if (n - quotient * d >= d) ++quotient;
     return quotient;
 }
@@ -110,12 +110,12 @@ bool QuantumDecodeBlock(QuantumModels& models, Window& window, const uint8_t* in
             slot = coder.Decode(models.position4);
         } else {
             const uint32_t lengthSlot = coder.Decode(models.length);
-            length = kQuantumSlots.lengthBase[lengthSlot] + kQuantumLongMatchMin;
-            if (const int extra = kQuantumSlots.lengthExtra[lengthSlot]) length += bits.Read(extra);
+            length = QUANTUM_SLOTS.lengthBase[lengthSlot] + QUANTUM_LONG_MATCH_MIN;
+            if (const int extra = QUANTUM_SLOTS.lengthExtra[lengthSlot]) length += bits.Read(extra);
             slot = coder.Decode(models.positionLong);
         }
-        uint32_t distance = kQuantumSlots.positionBase[slot] + 1;
-        if (const int extra = kQuantumSlots.positionExtra[slot]) distance += bits.Read(extra);
+        uint32_t distance = QUANTUM_SLOTS.positionBase[slot] + 1;
+        if (const int extra = QUANTUM_SLOTS.positionExtra[slot]) distance += bits.Read(extra);
         if (length > remaining) return false;
         if (!window.CopyMatch(distance, length, output)) return false;
         output += length;

@@ -12,11 +12,10 @@
 namespace cab {
 namespace {
 
-constexpr uint32_t kSignature = 'Q' | ('D' << 8) | ('I' << 16) | (static_cast<uint32_t>('C') << 24);
-constexpr uint32_t kInputReserve = 10240;
+constexpr uint32_t SIGNATURE = 'Q' | ('D' << 8) | ('I' << 16) | (static_cast<uint32_t>('C') << 24);
 // Windows below this size stay in memory: a scratch file would need at least
 // three pages, and a window of fewer pages cannot map them consistently.
-constexpr uint32_t kSmallestPagedWindow = kQuantumMinPages * kQuantumPageSize;
+constexpr uint32_t SMALLEST_PAGED_WINDOW = QUANTUM_MIN_PAGES * QUANTUM_PAGE_SIZE;
 
 struct QuantumHandle {
     uint32_t signature;
@@ -31,9 +30,7 @@ struct QuantumHandle {
 };
 
 QuantumHandle* FromHandle(DecoderHandle handle) {
-    auto* quantum = static_cast<QuantumHandle*>(handle);
-    if (!quantum || quantum->signature != kSignature) return nullptr;
-    return quantum;
+    return CheckedHandle<QuantumHandle>(handle, SIGNATURE);
 }
 
 // The paged store as seen by the block decoder; remembers whether paging, as
@@ -56,11 +53,10 @@ struct PagedWindowAdapter {
 int QuantumQuery(uint32_t* maxBlockSize, int windowBits, int processorHint,
                  uint32_t* compressedBufferSize) {
     (void)processorHint;
-    if (windowBits < kQuantumMinWindowBits || windowBits > kQuantumMaxWindowBits) {
+    if (windowBits < QUANTUM_MIN_WINDOW_BITS || windowBits > QUANTUM_MAX_WINDOW_BITS) {
         return CAB_DECODER_BAD_PARAMETER;
     }
-    if (*maxBlockSize == 0 || *maxBlockSize > kMaxBlockSize) *maxBlockSize = kMaxBlockSize;
-    *compressedBufferSize = *maxBlockSize + kInputReserve;
+    *compressedBufferSize = ClampBlockSize(maxBlockSize) + QUANTUM_INPUT_SLACK;
     return CAB_DECODER_OK;
 }
 
@@ -85,7 +81,7 @@ int QuantumCreate(uint32_t* maxBlockSize, int windowBits, int processorHint,
         // Matches reaching before the first byte of a folder read zeros, not
         // whatever the memory held.
         std::memset(quantum->memory.data, 0, windowSize);
-    } else if (windowSize >= kSmallestPagedWindow) {
+    } else if (windowSize >= SMALLEST_PAGED_WINDOW) {
         quantum->paged = QuantumPagedWindow::Create(services, windowSize);
     }
     if (!quantum->memory.data && !quantum->paged) {
@@ -93,7 +89,7 @@ int QuantumCreate(uint32_t* maxBlockSize, int windowBits, int processorHint,
         return CAB_DECODER_NO_MEMORY;
     }
     QuantumModelsInit(quantum->models, windowBits);
-    quantum->signature = kSignature;
+    quantum->signature = SIGNATURE;
     *handle = quantum;
     return CAB_DECODER_OK;
 }
@@ -133,9 +129,7 @@ int QuantumDestroy(DecoderHandle handle) {
     const DecoderServices services = quantum->services;
     if (quantum->memory.data) services.free(quantum->memory.data);
     QuantumPagedWindow::Destroy(quantum->paged);
-    quantum->signature = 0;
-    quantum->~QuantumHandle();
-    services.free(quantum);
+    ReleaseHandle(quantum, services.free);
     return CAB_DECODER_OK;
 }
 

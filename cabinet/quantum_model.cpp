@@ -56,11 +56,11 @@ void QuantumModelsInit(QuantumModels& models, int windowBits) {
     QuantumModelInit(models.selector, 7);
     for (QuantumModel& literal : models.literal) QuantumModelInit(literal, 64);
     QuantumModelInit(models.position3,
-                     QuantumSlotsBelow(std::min(windowSize, kQuantumLength3Limit)));
+                     QuantumSlotsBelow(std::min(windowSize, QUANTUM_LENGTH3_LIMIT)));
     QuantumModelInit(models.position4,
-                     QuantumSlotsBelow(std::min(windowSize, kQuantumLength4Limit)));
+                     QuantumSlotsBelow(std::min(windowSize, QUANTUM_LENGTH4_LIMIT)));
     QuantumModelInit(models.positionLong, QuantumSlotsBelow(windowSize));
-    QuantumModelInit(models.length, kQuantumLengthSlots);
+    QuantumModelInit(models.length, QUANTUM_LENGTH_SLOTS);
 }
 
 }  // namespace cab

@@ -18,19 +18,19 @@
 
 namespace cab {
 
-inline constexpr int kQuantumMaxModelEntries = 64;
+inline constexpr int QUANTUM_MAX_MODEL_ENTRIES = 64;
 // Room for the terminating zero, padded so that scans may run over whole
 // vectors; every entry past `entries` stays 0.
-inline constexpr int kQuantumModelCapacity = 80;
-inline constexpr uint32_t kQuantumRescaleThreshold = 3800;
-inline constexpr uint32_t kQuantumFrequencyStep = 8;
+inline constexpr int QUANTUM_MODEL_CAPACITY = 80;
+inline constexpr uint32_t QUANTUM_RESCALE_THRESHOLD = 3800;
+inline constexpr uint32_t QUANTUM_FREQUENCY_STEP = 8;
 
 struct QuantumModel {
     int entries;
     int shiftsLeft;
     uint32_t rescales;  // since initialisation, for tests and tuning
-    uint16_t cumulativeFrequency[kQuantumModelCapacity];
-    uint16_t symbol[kQuantumModelCapacity];
+    uint16_t cumulativeFrequency[QUANTUM_MODEL_CAPACITY];
+    uint16_t symbol[QUANTUM_MODEL_CAPACITY];
 };
 
 void QuantumModelInit(QuantumModel& model, int entries);
@@ -54,7 +54,7 @@ inline void QuantumModelUpdate(QuantumModel& model, int index) {
 #else
     for (int j = 0; j <= index; ++j) cumulative[j] = static_cast<uint16_t>(cumulative[j] + 8);
 #endif
-    if (cumulative[0] > kQuantumRescaleThreshold) QuantumModelRescale(model);
+    if (cumulative[0] > QUANTUM_RESCALE_THRESHOLD) QuantumModelRescale(model);
 }
 
 // The index of the first entry past `target`'s symbol: 1 + the number of

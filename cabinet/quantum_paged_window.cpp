@@ -10,13 +10,13 @@ struct QuantumPage {
     QuantumPage* next;
     int32_t number;  // -1 while the buffer holds no page
     bool dirty;
-    uint8_t data[kQuantumPageSize];
+    uint8_t data[QUANTUM_PAGE_SIZE];
 };
 
 QuantumPagedWindow* QuantumPagedWindow::Create(const DecoderServices& services,
                                                uint32_t windowSize) {
     if (!services.open || !services.read || !services.write || !services.close || !services.seek ||
-        windowSize < kQuantumMinPages * kQuantumPageSize) {
+        windowSize < QUANTUM_MIN_PAGES * QUANTUM_PAGE_SIZE) {
         return nullptr;
     }
     // In place of a path the open callback gets "*" followed by the window size,
@@ -28,14 +28,15 @@ QuantumPagedWindow* QuantumPagedWindow::Create(const DecoderServices& services,
     auto* window = new (memory) QuantumPagedWindow();
     window->services_ = services;
     window->windowMask_ = windowSize - 1;
-    window->pageCount_ = windowSize / kQuantumPageSize;
+    window->pageCount_ = windowSize / QUANTUM_PAGE_SIZE;
     window->table_ = static_cast<Slot*>(
         services.alloc(static_cast<uint32_t>(sizeof(Slot) * window->pageCount_)));
     if (!window->table_) {
         Destroy(window);
         return nullptr;
     }
-    window->scratch_ = services.open(request, 0x8102, 0x180);
+    window->scratch_ =
+        services.open(request, CAB_O_BINARY | CAB_O_CREAT | CAB_O_RDWR, CAB_S_IREAD | CAB_S_IWRITE);
     if (window->scratch_ == -1) {
         Destroy(window);
         return nullptr;
@@ -55,7 +56,7 @@ QuantumPagedWindow* QuantumPagedWindow::Create(const DecoderServices& services,
         window->last_ = page;
         ++window->residentPages_;
     }
-    if (window->residentPages_ < kQuantumMinPages || !window->Reset()) {
+    if (window->residentPages_ < QUANTUM_MIN_PAGES || !window->Reset()) {
         Destroy(window);
         return nullptr;
     }
@@ -125,10 +126,10 @@ QuantumPage* QuantumPagedWindow::Fetch(uint32_t number, bool forWriting) {
         }
         Slot& evicted = table_[page->number];
         if (page->dirty) {
-            long offset = static_cast<long>(page->number) * kQuantumPageSize;
+            long offset = static_cast<long>(page->number) * QUANTUM_PAGE_SIZE;
             if (services_.seek(scratch_, offset, 0) != offset ||
-                services_.write(scratch_, page->data, kQuantumPageSize) !=
-                    static_cast<int>(kQuantumPageSize)) {
+                services_.write(scratch_, page->data, QUANTUM_PAGE_SIZE) !=
+                    static_cast<int>(QUANTUM_PAGE_SIZE)) {
                 return nullptr;
             }
             evicted.written = true;
@@ -139,17 +140,17 @@ QuantumPage* QuantumPagedWindow::Fetch(uint32_t number, bool forWriting) {
     }
     MoveToFront(page);
     if (slot.written) {
-        long offset = static_cast<long>(number) * kQuantumPageSize;
+        long offset = static_cast<long>(number) * QUANTUM_PAGE_SIZE;
         if (services_.seek(scratch_, offset, 0) != offset ||
-            services_.read(scratch_, page->data, kQuantumPageSize) !=
-                static_cast<int>(kQuantumPageSize)) {
+            services_.read(scratch_, page->data, QUANTUM_PAGE_SIZE) !=
+                static_cast<int>(QUANTUM_PAGE_SIZE)) {
             return nullptr;
         }
     } else if (!forWriting) {
         return nullptr;  // nothing was ever stored there
     } else {
         // A page never written holds no history; keep stray reads of it defined.
-        std::memset(page->data, 0, kQuantumPageSize);
+        std::memset(page->data, 0, QUANTUM_PAGE_SIZE);
     }
     page->number = static_cast<int32_t>(number);
     page->dirty = forWriting;
@@ -169,19 +170,19 @@ bool QuantumPagedWindow::NextWritePage() {
 }
 
 bool QuantumPagedWindow::CopyMatch(uint32_t distance, uint32_t length, uint8_t* output) {
-    uint32_t position = writePage_ * kQuantumPageSize + writeOffset_;
+    uint32_t position = writePage_ * QUANTUM_PAGE_SIZE + writeOffset_;
     uint32_t source = (position - distance) & windowMask_;
     while (length > 0) {
-        uint32_t sourcePage = source / kQuantumPageSize;
-        uint32_t sourceOffset = source % kQuantumPageSize;
+        uint32_t sourcePage = source / QUANTUM_PAGE_SIZE;
+        uint32_t sourceOffset = source % QUANTUM_PAGE_SIZE;
         QuantumPage* page = Fetch(sourcePage, false);
         if (!page) return false;
         // Fetching the source must not lose the page being written.
         QuantumPage* target = Fetch(writePage_, true);
         if (!target) return false;
         uint32_t piece = length;
-        if (piece > kQuantumPageSize - sourceOffset) piece = kQuantumPageSize - sourceOffset;
-        if (piece > kQuantumPageSize - writeOffset_) piece = kQuantumPageSize - writeOffset_;
+        if (piece > QUANTUM_PAGE_SIZE - sourceOffset) piece = QUANTUM_PAGE_SIZE - sourceOffset;
+        if (piece > QUANTUM_PAGE_SIZE - writeOffset_) piece = QUANTUM_PAGE_SIZE - writeOffset_;
         const uint8_t* from = page->data + sourceOffset;
         uint8_t* to = target->data + writeOffset_;
         for (uint32_t i = 0; i < piece; ++i) {
@@ -192,7 +193,7 @@ bool QuantumPagedWindow::CopyMatch(uint32_t distance, uint32_t length, uint8_t* 
         length -= piece;
         source = (source + piece) & windowMask_;
         writeOffset_ += piece;
-        if (writeOffset_ == kQuantumPageSize && !NextWritePage()) return false;
+        if (writeOffset_ == QUANTUM_PAGE_SIZE && !NextWritePage()) return false;
     }
     return true;
 }

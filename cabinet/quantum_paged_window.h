@@ -10,8 +10,8 @@
 
 namespace cab {
 
-inline constexpr uint32_t kQuantumPageSize = 4096;
-inline constexpr uint32_t kQuantumMinPages = 3;
+inline constexpr uint32_t QUANTUM_PAGE_SIZE = 4096;
+inline constexpr uint32_t QUANTUM_MIN_PAGES = 3;
 
 struct QuantumPage;
 
@@ -29,7 +29,7 @@ class QuantumPagedWindow {
     // Stores one byte at the write position and advances it.
     bool PutByte(uint8_t byte) {
         current_[writeOffset_] = byte;
-        if (++writeOffset_ == kQuantumPageSize) return NextWritePage();
+        if (++writeOffset_ == QUANTUM_PAGE_SIZE) return NextWritePage();
         return true;
     }
 

@@ -6,20 +6,26 @@
 
 namespace cab {
 
+void RecordError(CabErrorRecord* record, int code, int detail) {
+    if (record == nullptr) return;
+    record->code = code;
+    record->detail = detail;
+    record->present = 1;
+}
+
 bool Fail(CabContext* context, int code, int detail) {
     context->lastError = code;
-    CabErrorRecord* record = context->errorRecord;
-    if (record != nullptr) {
-        record->code = code;
-        record->detail = detail;
-        record->present = 1;
-    }
+    RecordError(context->errorRecord, code, detail);
     return false;
+}
+
+bool ReadExactly(CabContext* context, int handle, void* buffer, uint32_t count) {
+    return context->read(handle, buffer, count) == static_cast<int>(count);
 }
 
 bool CopyName(char* buffer, const char* text) {
     const size_t length = std::strlen(text);
-    if (length >= kNameBufferSize) return false;
+    if (length >= NAME_BUFFER_SIZE) return false;
     std::memmove(buffer, text, length + 1);
     return true;
 }
@@ -35,11 +41,7 @@ extern "C" CabContext* CabCreate(CabAllocFn alloc, CabFreeFn free, CabOpenFn ope
                                  int processorHint, CabErrorRecord* errorRecord) {
     auto* context = static_cast<CabContext*>(alloc(sizeof(CabContext)));
     if (context == nullptr) {
-        if (errorRecord != nullptr) {
-            errorRecord->code = CAB_ERROR_NO_MEMORY;
-            errorRecord->detail = 0;
-            errorRecord->present = 1;
-        }
+        RecordError(errorRecord, CAB_ERROR_NO_MEMORY, 0);
         return nullptr;
     }
     std::memset(context, 0, sizeof(CabContext));
@@ -53,23 +55,19 @@ extern "C" CabContext* CabCreate(CabAllocFn alloc, CabFreeFn free, CabOpenFn ope
     context->seek = seek;
     context->processorHint = processorHint;
     context->codecType = CAB_CODEC_UNSET;
-    context->headerReserveSize = kUnfixed;
-    context->folderEntrySize = kUnfixed;
-    context->blockHeaderSize = kUnfixed;
-    context->dataHandle = -1;
-    context->tableHandle = -1;
-    context->outputHandle = -1;
-    context->currentFolder = kNoFolder;
-    context->maxBlockSize = kMaxBlockSize;
+    context->headerReserveSize = context->folderEntrySize = context->blockHeaderSize = UNFIXED;
+    context->dataHandle = context->tableHandle = context->outputHandle = -1;
+    context->currentFolder = NO_FOLDER;
+    context->maxBlockSize = MAX_BLOCK_SIZE;
     return context;
 }
 
 extern "C" int CabIsCabinet(CabContext* context, int handle, CabCabinetInfo* info) {
-    uint8_t header[kHeaderSize];
-    if (context->read(handle, header, kHeaderSize) != kHeaderSize) return 0;
+    uint8_t header[CABINET_HEADER_SIZE];
+    if (!ReadExactly(context, handle, header, CABINET_HEADER_SIZE)) return 0;
     const HeaderView view{header};
-    if (view.Signature() != 0x4643534Du) return 0;
-    if (view.Version() != 0x0103) {
+    if (view.Signature() != CABINET_SIGNATURE) return 0;
+    if (view.Version() != CABINET_VERSION) {
         Fail(context, CAB_ERROR_BAD_VERSION, view.Version());
         return 0;
     }
@@ -78,9 +76,9 @@ extern "C" int CabIsCabinet(CabContext* context, int handle, CabCabinetInfo* inf
     info->fileCount = view.FileCount();
     info->setId = view.SetId();
     info->cabinetIndex = view.CabinetIndex();
-    info->hasReserve = (view.Flags() & kFlagReserve) ? 1 : 0;
-    info->hasPrevious = (view.Flags() & kFlagPrevious) ? 1 : 0;
-    info->hasNext = view.Flags() & kFlagNext;
+    info->hasReserve = (view.Flags() & HEADER_FLAG_RESERVE) ? 1 : 0;
+    info->hasPrevious = (view.Flags() & HEADER_FLAG_PREVIOUS) ? 1 : 0;
+    info->hasNext = view.Flags() & HEADER_FLAG_NEXT;
     return 1;
 }
 

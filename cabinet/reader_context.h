@@ -5,32 +5,25 @@
 #include <cstdint>
 
 #include "cabinet/cabinet.h"
+#include "cabinet/cabinet_format.h"
 #include "cabinet/decoder.h"
 
 namespace cab {
 
-inline constexpr int kHeaderSize = 36;
-inline constexpr uint16_t kNoFolder = 0xFFFF;
+struct CodecOperations;
+
+inline constexpr uint16_t NO_FOLDER = 0xFFFF;
 // Reserve sizes not yet fixed by a cabinet. Not 0xFFFF: that is a header
 // reserve size a cabinet may declare.
-inline constexpr int kUnfixed = -1;
-inline constexpr uint32_t kNameBufferSize = CAB_NAME_BUFFER;
-inline constexpr uint32_t kNameReadSize = CAB_NAME_BUFFER - 1;
+inline constexpr int UNFIXED = -1;
+inline constexpr uint32_t NAME_BUFFER_SIZE = CAB_NAME_BUFFER;
+inline constexpr uint32_t NAME_READ_SIZE = CAB_NAME_BUFFER - 1;
 // A stored folder is read in runs of up to eight blocks; its output buffer
 // holds a run as read, headers and the largest block reserve included.
-inline constexpr uint32_t kStoredRunBlocks = 8;
-inline constexpr uint32_t kMaxBlockHeaderSize = 8 + 255;
-inline constexpr uint32_t kStoredRunSize = kStoredRunBlocks * (kMaxBlockSize + kMaxBlockHeaderSize);
-
-// Header flags.
-inline constexpr uint16_t kFlagPrevious = 0x0001;
-inline constexpr uint16_t kFlagNext = 0x0002;
-inline constexpr uint16_t kFlagReserve = 0x0004;
-
-// Special folder indexes of file entries.
-inline constexpr uint16_t kContinuedFromPrevious = 0xFFFD;
-inline constexpr uint16_t kContinuedToNext = 0xFFFE;
-inline constexpr uint16_t kContinuedBoth = 0xFFFF;
+inline constexpr uint32_t STORED_RUN_BLOCKS = 8;
+inline constexpr uint32_t MAX_BLOCK_HEADER_SIZE = BLOCK_HEADER_FIXED_SIZE + 255;
+inline constexpr uint32_t STORED_RUN_SIZE =
+    STORED_RUN_BLOCKS * (MAX_BLOCK_SIZE + MAX_BLOCK_HEADER_SIZE);
 
 inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const uint8_t* p) {
@@ -83,14 +76,15 @@ struct CabContext {
     uint64_t blockStart;
     uint32_t blockSize;
     cab::DecoderHandle decoder;
+    const cab::CodecOperations* codec;  // the decoder's operations; null when there is none
     void* userData;
     uint8_t* compressedBuffer;
     uint8_t* outputBuffer;
     uint8_t* folderEntry;
     uint8_t* blockHeader;
     uint8_t* headerReserve;
-    uint8_t header[cab::kHeaderSize];
-    uint8_t fileEntry[16];
+    uint8_t header[cab::CABINET_HEADER_SIZE];
+    uint8_t fileEntry[cab::FILE_ENTRY_FIXED_SIZE];
     int dataHandle;
     int tableHandle;
     int outputHandle;
@@ -106,21 +100,26 @@ struct CabContext {
     uint16_t blocksRemaining;
     uint16_t codecType;
     int lastError;  // the code most recently recorded, for the continuation loop
-    char fileName[cab::kNameBufferSize];
-    char previousCabinet[cab::kNameBufferSize];
-    char previousDisk[cab::kNameBufferSize];
-    char nextCabinet[cab::kNameBufferSize];
-    char nextDisk[cab::kNameBufferSize];
-    char cabinetPath[cab::kNameBufferSize];
-    char cabinetFile[cab::kNameBufferSize];
+    char fileName[cab::NAME_BUFFER_SIZE];
+    char previousCabinet[cab::NAME_BUFFER_SIZE];
+    char previousDisk[cab::NAME_BUFFER_SIZE];
+    char nextCabinet[cab::NAME_BUFFER_SIZE];
+    char nextDisk[cab::NAME_BUFFER_SIZE];
+    char cabinetPath[cab::NAME_BUFFER_SIZE];
+    char cabinetFile[cab::NAME_BUFFER_SIZE];
     CabNotification notification;
     CabDecryptRequest decryptRequest;
 };
 
 namespace cab {
 
+// Records `code` in an error record, which may be null.
+void RecordError(CabErrorRecord* record, int code, int detail);
 // Records `code` in the caller's error record and answers false.
 bool Fail(CabContext* context, int code, int detail = 0);
+
+// True when the read callback moved exactly `count` bytes.
+bool ReadExactly(CabContext* context, int handle, void* buffer, uint32_t count);
 
 // Copies `text` into a name buffer; false when it does not fit.
 bool CopyName(char* buffer, const char* text);

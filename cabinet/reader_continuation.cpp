@@ -24,11 +24,11 @@ bool SwitchToNextCabinet(CabContext* context) {
     const HeaderView current{context->header};
     // Data that runs past a cabinet which names no next cabinet can never be
     // found: asking the caller again and again would not end.
-    if (!(current.Flags() & kFlagNext)) return Fail(context, CAB_ERROR_CORRUPT);
+    if (!(current.Flags() & HEADER_FLAG_NEXT)) return Fail(context, CAB_ERROR_CORRUPT);
     const ExpectedCabinet expected{current.SetId(),
                                    static_cast<uint16_t>(current.CabinetIndex() + 1)};
-    char attemptedCabinet[kNameBufferSize];
-    char attemptedDisk[kNameBufferSize];
+    char attemptedCabinet[NAME_BUFFER_SIZE];
+    char attemptedDisk[NAME_BUFFER_SIZE];
     int error = 0;
     for (;;) {
         if (!CloseForSwitch(context)) return false;
@@ -41,11 +41,11 @@ bool SwitchToNextCabinet(CabContext* context) {
         n.cabinetIndex = expected.cabinetIndex;
         n.error = error;
         if (Notify(context, CAB_NOTIFY_NEED_CABINET) == -1) return Fail(context, CAB_ERROR_ABORTED);
-        context->nextCabinet[kNameReadSize] = '\0';
-        context->nextDisk[kNameReadSize] = '\0';
-        context->cabinetPath[kNameReadSize] = '\0';
-        std::memcpy(attemptedCabinet, context->nextCabinet, kNameBufferSize);
-        std::memcpy(attemptedDisk, context->nextDisk, kNameBufferSize);
+        context->nextCabinet[NAME_READ_SIZE] = '\0';
+        context->nextDisk[NAME_READ_SIZE] = '\0';
+        context->cabinetPath[NAME_READ_SIZE] = '\0';
+        std::memcpy(attemptedCabinet, context->nextCabinet, NAME_BUFFER_SIZE);
+        std::memcpy(attemptedDisk, context->nextDisk, NAME_BUFFER_SIZE);
         if (OpenCabinet(context, attemptedCabinet, &expected) && SeekFolder(context, 0, true)) {
             break;
         }
@@ -53,8 +53,8 @@ bool SwitchToNextCabinet(CabContext* context) {
         error = context->lastError;
         // A cabinet that was read further than its header has replaced the
         // names; the next request is about the cabinet that was asked for.
-        std::memcpy(context->nextCabinet, attemptedCabinet, kNameBufferSize);
-        std::memcpy(context->nextDisk, attemptedDisk, kNameBufferSize);
+        std::memcpy(context->nextCabinet, attemptedCabinet, NAME_BUFFER_SIZE);
+        std::memcpy(context->nextDisk, attemptedDisk, NAME_BUFFER_SIZE);
     }
     context->skippedContinuations += 1;
     while (context->skippedContinuations > 0) {

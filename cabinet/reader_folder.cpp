@@ -8,10 +8,6 @@ namespace cab {
 
 namespace {
 
-bool ReadExactly(CabContext* context, int handle, void* buffer, uint32_t count) {
-    return context->read(handle, buffer, count) == static_cast<int>(count);
-}
-
 // Reads one data block from dataHandle into compressedBuffer + partOffset.
 // Leaves the combined compressed size in *compressedSize and the block's
 // uncompressedSize in *uncompressedSize.
@@ -93,7 +89,7 @@ bool SeekFolder(CabContext* context, uint16_t folderIndex, bool continuation) {
 bool SelectFolder(CabContext* context, uint16_t folderIndex) {
     if (context->continuing) return true;
     const uint16_t folderCount = HeaderView{context->header}.FolderCount();
-    if (folderIndex == kContinuedToNext || folderIndex == kContinuedBoth) {
+    if (folderIndex == CONTINUED_TO_NEXT || folderIndex == CONTINUED_BOTH) {
         // The last folder; a cabinet without folders has none, and its
         // count minus one would read as the "no folder" marker.
         if (folderCount == 0) return Fail(context, CAB_ERROR_CORRUPT);

@@ -9,12 +9,8 @@ namespace cab {
 
 namespace {
 
-constexpr int kOpenFlags = 0x8000;  // binary, read-only
-constexpr int kOpenMode = 0x0180;   // owner read and write
-
-bool ReadExactly(CabContext* context, int handle, void* buffer, uint32_t count) {
-    return context->read(handle, buffer, count) == static_cast<int>(count);
-}
+constexpr int OPEN_FLAGS = CAB_O_BINARY | CAB_O_RDONLY;
+constexpr int OPEN_MODE = CAB_S_IREAD | CAB_S_IWRITE;
 
 // Fixes an entry buffer's size on first use; later cabinets must agree.
 bool FixEntryBuffer(CabContext* context, int* fixedSize, uint8_t** buffer, int size) {
@@ -32,7 +28,7 @@ bool ReadReserves(CabContext* context) {
     int headerReserve = 0;
     int folderReserve = 0;
     int blockReserve = 0;
-    if (HeaderView{context->header}.Flags() & kFlagReserve) {
+    if (HeaderView{context->header}.Flags() & HEADER_FLAG_RESERVE) {
         uint8_t descriptor[4];
         if (!ReadExactly(context, context->tableHandle, descriptor, 4)) {
             return Fail(context, CAB_ERROR_NOT_CABINET);
@@ -41,7 +37,7 @@ bool ReadReserves(CabContext* context) {
         folderReserve = descriptor[2];
         blockReserve = descriptor[3];
     }
-    if (context->headerReserveSize == kUnfixed) {
+    if (context->headerReserveSize == UNFIXED) {
         if (headerReserve != 0) {
             context->headerReserve =
                 static_cast<uint8_t*>(context->alloc(static_cast<uint32_t>(headerReserve)));
@@ -59,30 +55,27 @@ bool ReadReserves(CabContext* context) {
         return Fail(context, CAB_ERROR_NOT_CABINET);
     }
     if (!FixEntryBuffer(context, &context->folderEntrySize, &context->folderEntry,
-                        8 + folderReserve)) {
+                        FOLDER_ENTRY_FIXED_SIZE + folderReserve)) {
         return false;
     }
     return FixEntryBuffer(context, &context->blockHeaderSize, &context->blockHeader,
-                          8 + blockReserve);
+                          BLOCK_HEADER_FIXED_SIZE + blockReserve);
+}
+
+// A neighbour's cabinet and disk name when the header says they follow;
+// both empty otherwise.
+bool ReadNamePair(CabContext* context, bool present, char* cabinet, char* disk) {
+    if (present) return ReadString(context, cabinet) && ReadString(context, disk);
+    cabinet[0] = '\0';
+    disk[0] = '\0';
+    return true;
 }
 
 bool ReadNeighbourNames(CabContext* context) {
     const uint16_t flags = HeaderView{context->header}.Flags();
-    if (flags & kFlagPrevious) {
-        if (!ReadString(context, context->previousCabinet)) return false;
-        if (!ReadString(context, context->previousDisk)) return false;
-    } else {
-        context->previousCabinet[0] = '\0';
-        context->previousDisk[0] = '\0';
-    }
-    if (flags & kFlagNext) {
-        if (!ReadString(context, context->nextCabinet)) return false;
-        if (!ReadString(context, context->nextDisk)) return false;
-    } else {
-        context->nextCabinet[0] = '\0';
-        context->nextDisk[0] = '\0';
-    }
-    return true;
+    return ReadNamePair(context, flags & HEADER_FLAG_PREVIOUS, context->previousCabinet,
+                        context->previousDisk) &&
+           ReadNamePair(context, flags & HEADER_FLAG_NEXT, context->nextCabinet, context->nextDisk);
 }
 
 }  // namespace
@@ -97,19 +90,19 @@ void CloseCabinetHandles(CabContext* context) {
 bool ReadString(CabContext* context, char* buffer) {
     const long start = context->seek(context->tableHandle, 0, CAB_SEEK_CUR);
     if (start < 0) return Fail(context, CAB_ERROR_CORRUPT);
-    const int got = context->read(context->tableHandle, buffer, kNameReadSize);
+    const int got = context->read(context->tableHandle, buffer, NAME_READ_SIZE);
     if (got <= 0) return Fail(context, CAB_ERROR_CORRUPT);
     // Only the bytes actually read belong to the file: look for the
     // terminator among them.
     const size_t limit =
-        got < static_cast<int>(kNameReadSize) ? static_cast<size_t>(got) : kNameReadSize;
+        got < static_cast<int>(NAME_READ_SIZE) ? static_cast<size_t>(got) : NAME_READ_SIZE;
     const void* end = std::memchr(buffer, '\0', limit);
     if (end == nullptr) {
         buffer[0] = '\0';
         return Fail(context, CAB_ERROR_CORRUPT);
     }
     const size_t length = static_cast<size_t>(static_cast<const char*>(end) - buffer);
-    buffer[kNameReadSize] = '\0';
+    buffer[NAME_READ_SIZE] = '\0';
     if (context->seek(context->tableHandle, start + static_cast<long>(length) + 1, CAB_SEEK_SET) <
         0) {
         return Fail(context, CAB_ERROR_CORRUPT);
@@ -118,7 +111,7 @@ bool ReadString(CabContext* context, char* buffer) {
 }
 
 bool ReadFileEntry(CabContext* context) {
-    if (!ReadExactly(context, context->tableHandle, context->fileEntry, 16)) {
+    if (!ReadExactly(context, context->tableHandle, context->fileEntry, FILE_ENTRY_FIXED_SIZE)) {
         return Fail(context, CAB_ERROR_CORRUPT);
     }
     return ReadString(context, context->fileName);
@@ -127,28 +120,29 @@ bool ReadFileEntry(CabContext* context) {
 bool OpenCabinet(CabContext* context, const char* name, const ExpectedCabinet* expected) {
     const size_t pathLength = std::strlen(context->cabinetPath);
     const size_t nameLength = std::strlen(name);
-    if (pathLength + nameLength >= kNameBufferSize) return Fail(context, CAB_ERROR_OPEN_FAILED);
+    if (pathLength + nameLength >= NAME_BUFFER_SIZE) return Fail(context, CAB_ERROR_OPEN_FAILED);
     // `name` may be one of the context's own buffers: move, not copy.
     std::memmove(context->cabinetFile + pathLength, name, nameLength + 1);
     std::memcpy(context->cabinetFile, context->cabinetPath, pathLength);
 
-    context->tableHandle = context->open(context->cabinetFile, kOpenFlags, kOpenMode);
+    context->tableHandle = context->open(context->cabinetFile, OPEN_FLAGS, OPEN_MODE);
     if (context->tableHandle == -1) return Fail(context, CAB_ERROR_OPEN_FAILED);
-    context->dataHandle = context->open(context->cabinetFile, kOpenFlags, kOpenMode);
+    context->dataHandle = context->open(context->cabinetFile, OPEN_FLAGS, OPEN_MODE);
     if (context->dataHandle == -1) return Fail(context, CAB_ERROR_OPEN_FAILED);
 
-    uint8_t header[kHeaderSize];
-    if (!ReadExactly(context, context->tableHandle, header, kHeaderSize)) {
+    uint8_t header[CABINET_HEADER_SIZE];
+    if (!ReadExactly(context, context->tableHandle, header, CABINET_HEADER_SIZE)) {
         return Fail(context, CAB_ERROR_NOT_CABINET);
     }
     const HeaderView view{header};
-    if (view.Signature() != 0x4643534Du) return Fail(context, CAB_ERROR_NOT_CABINET);
-    if (view.Version() != 0x0103) return Fail(context, CAB_ERROR_BAD_VERSION, view.Version());
+    if (view.Signature() != CABINET_SIGNATURE) return Fail(context, CAB_ERROR_NOT_CABINET);
+    if (view.Version() != CABINET_VERSION)
+        return Fail(context, CAB_ERROR_BAD_VERSION, view.Version());
     if (expected != nullptr &&
         (view.SetId() != expected->setId || view.CabinetIndex() != expected->cabinetIndex)) {
         return Fail(context, CAB_ERROR_WRONG_CABINET);
     }
-    std::memcpy(context->header, header, kHeaderSize);
+    std::memcpy(context->header, header, CABINET_HEADER_SIZE);
 
     if (!ReadReserves(context)) return false;
     if (!ReadNeighbourNames(context)) return false;
@@ -171,9 +165,9 @@ bool OpenCabinet(CabContext* context, const char* name, const ExpectedCabinet* e
     n.cabinetIndex = view.CabinetIndex();
     if (Notify(context, CAB_NOTIFY_CABINET_OPENED) == -1) return Fail(context, CAB_ERROR_ABORTED);
     // The callback may have written into the name buffers: keep them ended.
-    context->nextCabinet[kNameReadSize] = '\0';
-    context->nextDisk[kNameReadSize] = '\0';
-    context->cabinetPath[kNameReadSize] = '\0';
+    context->nextCabinet[NAME_READ_SIZE] = '\0';
+    context->nextDisk[NAME_READ_SIZE] = '\0';
+    context->cabinetPath[NAME_READ_SIZE] = '\0';
 
     if (context->decrypt != nullptr) {
         CabDecryptRequest& r = context->decryptRequest;

@@ -21,14 +21,19 @@ bool ReadStoredRun(CabContext* context, uint32_t* runSize) {
     uint8_t* const buffer = context->outputBuffer;
     const uint32_t headerSize = static_cast<uint32_t>(context->blockHeaderSize);
     // Sized for full blocks, so that a run of them ends on a block boundary
-    // and nothing needs to be given back.
-    const int got =
-        context->read(context->dataHandle, buffer, kStoredRunBlocks * (headerSize + kMaxBlockSize));
+    // and nothing needs to be given back. Near the end of the cabinet the
+    // read asks for more than the file holds; the short count is simply
+    // what there is, and every block is checked against it below.
+    const int got = context->read(context->dataHandle, buffer,
+                                  STORED_RUN_BLOCKS * (headerSize + MAX_BLOCK_SIZE));
     if (got < 0) return Fail(context, CAB_ERROR_CORRUPT);
     const uint32_t available = static_cast<uint32_t>(got);
 
     uint32_t consumed = 0;  // raw bytes taken: headers and data
     uint32_t kept = 0;      // data bytes moved to the front of the buffer
+    // Each block is checked whole (header, size, checksum) before any of it
+    // is kept, so a run always ends on a block the block path can read again
+    // from its header.
     while (context->blocksRemaining > 0 && available - consumed >= headerSize) {
         const uint8_t* header = buffer + consumed;
         const uint32_t checksum = ReadLe32(header);
@@ -37,7 +42,7 @@ bool ReadStoredRun(CabContext* context, uint32_t* runSize) {
         // Sizes a plain block cannot have, including the first part of a
         // split block (no uncompressed size) and blocks larger than the
         // largest block: left to the block path, which refuses them.
-        if (uncompressedSize == 0 || uncompressedSize != dataSize || dataSize > kMaxBlockSize ||
+        if (uncompressedSize == 0 || uncompressedSize != dataSize || dataSize > MAX_BLOCK_SIZE ||
             available - consumed - headerSize < dataSize) {
             break;
         }

@@ -48,7 +48,7 @@ bool CopyFileData(CabContext* context) {
         // The carried-over folder of a continuation is never read again
         // from its start, so data behind it cannot be served.
         if (context->continuing) return Fail(context, CAB_ERROR_CORRUPT);
-        context->currentFolder = kNoFolder;
+        context->currentFolder = NO_FOLDER;
     }
     if (!SelectFolder(context, entry.FolderIndex())) return false;
     while (context->blockStart + context->blockSize <= offset) {
@@ -78,15 +78,15 @@ bool WriteFile(CabContext* context) {
     // A continuation replaces the entry buffers with the next cabinet's
     // entries; the completion describes the file that was started.
     uint8_t entryCopy[sizeof context->fileEntry];
-    char nameCopy[kNameBufferSize];
+    char nameCopy[NAME_BUFFER_SIZE];
     std::memcpy(entryCopy, context->fileEntry, sizeof entryCopy);
-    std::memcpy(nameCopy, context->fileName, kNameBufferSize);
+    std::memcpy(nameCopy, context->fileName, NAME_BUFFER_SIZE);
     if (!CopyFileData(context)) {
         CloseOutput(context);
         return false;
     }
     std::memcpy(context->fileEntry, entryCopy, sizeof entryCopy);
-    std::memcpy(context->fileName, nameCopy, kNameBufferSize);
+    std::memcpy(context->fileName, nameCopy, NAME_BUFFER_SIZE);
 
     const FileEntryView entry{context->fileEntry};
     CabNotification& n = context->notification;
@@ -109,17 +109,17 @@ bool WriteFile(CabContext* context) {
 }
 
 bool IsFromPrevious(uint16_t folderIndex) {
-    return folderIndex == kContinuedFromPrevious || folderIndex == kContinuedBoth;
+    return folderIndex == CONTINUED_FROM_PREVIOUS || folderIndex == CONTINUED_BOTH;
 }
 bool IsToNext(uint16_t folderIndex) {
-    return folderIndex == kContinuedToNext || folderIndex == kContinuedBoth;
+    return folderIndex == CONTINUED_TO_NEXT || folderIndex == CONTINUED_BOTH;
 }
 
 // Forgets everything an earlier walk on this context left behind: a walk
 // starts with no folder selected and no block in the output buffer.
 void ResetWalk(CabContext* context) {
     context->continuing = 0;
-    context->currentFolder = kNoFolder;
+    context->currentFolder = NO_FOLDER;
     context->blockStart = 0;
     context->blockSize = 0;
     context->blocksRemaining = 0;
@@ -176,8 +176,8 @@ extern "C" int CabCopy(CabContext* context, const char* cabinetName, const char*
         Fail(context, CAB_ERROR_OPEN_FAILED);
         return 0;
     }
-    char path[kNameBufferSize];
-    std::memcpy(path, context->cabinetPath, kNameBufferSize);
+    char path[NAME_BUFFER_SIZE];
+    std::memcpy(path, context->cabinetPath, NAME_BUFFER_SIZE);
     const bool ok = Walk(context, cabinetName, path);
     if (context->outputHandle != -1) CloseOutput(context);
     CloseCabinetHandles(context);

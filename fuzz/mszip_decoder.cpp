@@ -28,7 +28,7 @@ bool Inflate(const uint8_t* data, size_t size, const std::vector<uint8_t>* dicti
     if (inflateInit2(&stream, -15) != Z_OK) return false;
     if (dictionary != nullptr)
         inflateSetDictionary(&stream, dictionary->data(), uInt(dictionary->size()));
-    out.assign(cab::kMaxBlockSize + 1, 0);
+    out.assign(cab::MAX_BLOCK_SIZE + 1, 0);
     stream.next_in = const_cast<uint8_t*>(data);
     stream.avail_in = uInt(size);
     stream.next_out = out.data();
@@ -36,7 +36,7 @@ bool Inflate(const uint8_t* data, size_t size, const std::vector<uint8_t>* dicti
     const int result = inflate(&stream, Z_FINISH);
     out.resize(out.size() - stream.avail_out);
     inflateEnd(&stream);
-    return result == Z_STREAM_END && out.size() <= cab::kMaxBlockSize;
+    return result == Z_STREAM_END && out.size() <= cab::MAX_BLOCK_SIZE;
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ bool Inflate(const uint8_t* data, size_t size, const std::vector<uint8_t>* dicti
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const uint8_t options = data[0];
-    static const uint32_t capacities[4] = {cab::kMaxBlockSize, cab::kMaxBlockSize, 1000, 1};
+    static const uint32_t capacities[4] = {cab::MAX_BLOCK_SIZE, cab::MAX_BLOCK_SIZE, 1000, 1};
     const uint32_t capacity = capacities[(options >> 2) & 3];
 
     uint32_t maxBlock = 0, bufferSize = 0;
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cab::DecoderHandle decoder = nullptr;
     if (cab::MszipCreate(&maxBlock, &bufferSize, services, &decoder) != CAB_DECODER_OK) abort();
 
-    std::vector<uint8_t> output(cab::kMaxBlockSize);
+    std::vector<uint8_t> output(cab::MAX_BLOCK_SIZE);
     std::vector<uint8_t> previous;  // the last block's output when it filled the buffer
     bool havePrevious = false;
     size_t position = 1;
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // fits: the decoder must agree byte for byte.
         std::vector<uint8_t> expected;
         if (block.size() >= 2 && block[0] == 'C' && block[1] == 'K' && block.size() <= bufferSize &&
-            capacity == cab::kMaxBlockSize &&
+            capacity == cab::MAX_BLOCK_SIZE &&
             Inflate(block.data() + 2, block.size() - 2, havePrevious ? &previous : nullptr,
                     expected)) {
             if (result != CAB_DECODER_OK || produced != expected.size() ||
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 abort();
         }
 
-        havePrevious = result == CAB_DECODER_OK && produced == cab::kMaxBlockSize;
+        havePrevious = result == CAB_DECODER_OK && produced == cab::MAX_BLOCK_SIZE;
         if (havePrevious) previous.assign(output.begin(), output.end());
     }
     if (cab::MszipDestroy(decoder) != CAB_DECODER_OK) abort();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "install/file_utils.h"
 #include "platform/cabinet_file_io.h"
 
 namespace pelmo::install {
@@ -65,8 +66,7 @@ CabCloseFn CabinetExtractor::GetCloseFn() { return platform::CabinetFileClose; }
 CabNotifyFn CabinetExtractor::GetNotifyFn() { return OnCabinetNotification; }
 
 void CabinetExtractor::SetDestinationFolder(const std::string& folder) {
-    extractionFolder = folder;
-    if (extractionFolder.empty() || extractionFolder.back() != '/') extractionFolder += '/';
+    extractionFolder = WithTrailingSeparator(folder);
 }
 
 int CabinetExtractor::Extract(const std::string& cabinetPath) {
@@ -150,25 +150,25 @@ std::string ExtractionPath(const std::string& folder, const char* storedName) {
 }
 
 bool DosDateTimeToUnixTime(uint16_t date, uint16_t time, long long& seconds) {
-    const int day = date & 0x1F;
-    const int month = (date >> 5) & 0x0F;
-    const int year = 1980 + (date >> 9);
-    const int second = (time & 0x1F) * 2;
-    const int minute = (time >> 5) & 0x3F;
-    const int hour = time >> 11;
-    static const int daysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (day > daysInMonth[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
-
+    // The DOS fields go straight into the broken-down time (years from 1980
+    // become years from 1900); mktime applies the local zone and decides on
+    // summer time itself.
     struct tm local {};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
+    local.tm_year = 80 + (date >> 9);
+    local.tm_mon = ((date >> 5) & 0x0F) - 1;
+    local.tm_mday = date & 0x1F;
+    local.tm_hour = time >> 11;
+    local.tm_min = (time >> 5) & 0x3F;
+    local.tm_sec = (time & 0x1F) * 2;
     local.tm_isdst = -1;
+    static const int daysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday < 1 || local.tm_hour > 23 ||
+        local.tm_min > 59 || local.tm_sec > 59)
+        return false;
+    const int year = 1900 + local.tm_year;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (local.tm_mday > daysInMonth[local.tm_mon] + (local.tm_mon == 1 && leap ? 1 : 0))
+        return false;
     const time_t result = mktime(&local);
     if (result == time_t(-1)) return false;
     seconds = result;

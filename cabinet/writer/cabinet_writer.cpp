@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cabinet/cabinet_format.h"
 #include "cabinet/checksum.h"
 
 namespace cab {
 
 namespace {
-
-constexpr uint32_t kFrameSize = 32768;
-constexpr uint32_t kFixedHeaderSize = 36;
-constexpr uint32_t kFileEntryFixedSize = 16;
-constexpr uint32_t kMaxNameLength = 255;
 
 void PutLe16(std::vector<uint8_t>& out, uint32_t value) {
     out.push_back(static_cast<uint8_t>(value));
@@ -77,7 +73,7 @@ std::string CabinetWriter::DiskName(int index) const {
 }
 
 uint32_t CabinetWriter::EntrySize(size_t file) const {
-    return kFileEntryFixedSize + static_cast<uint32_t>(files_[file].info.name.size()) + 1;
+    return FILE_ENTRY_FIXED_SIZE + static_cast<uint32_t>(files_[file].info.name.size()) + 1;
 }
 
 bool CabinetWriter::InCabinet(size_t file) const {
@@ -85,7 +81,7 @@ bool CabinetWriter::InCabinet(size_t file) const {
 }
 
 uint32_t CabinetWriter::HeaderSize(const Cabinet& cabinet) const {
-    uint32_t size = kFixedHeaderSize;
+    uint32_t size = CABINET_HEADER_SIZE;
     const bool reserve = options_.reserveFlag || options_.headerReserveSize != 0 ||
                          options_.folderReserveSize != 0 || options_.blockReserveSize != 0;
     if (reserve) size += 4 + options_.headerReserveSize;
@@ -97,7 +93,8 @@ uint32_t CabinetWriter::HeaderSize(const Cabinet& cabinet) const {
         size += static_cast<uint32_t>(CabinetName(cabinet.index + 1).size() +
                                       DiskName(cabinet.index + 1).size() + 2);
     }
-    size += static_cast<uint32_t>(cabinet.folders.size()) * (8u + options_.folderReserveSize);
+    size += static_cast<uint32_t>(cabinet.folders.size()) *
+            (FOLDER_ENTRY_FIXED_SIZE + options_.folderReserveSize);
     return size + cabinet.tableBytes;
 }
 
@@ -127,7 +124,7 @@ bool CabinetWriter::BeginFolder() {
     folderSize_ = 0;
     frameStart_ = 0;
     frame_.clear();
-    frame_.reserve(kFrameSize);
+    frame_.reserve(MAX_BLOCK_SIZE);
     pending_.clear();
     return true;
 }
@@ -145,7 +142,7 @@ bool CabinetWriter::AddFile(const CabinetFileInfo& info, const uint8_t* data, si
 bool CabinetWriter::AddFile(const CabinetFileInfo& info, uint64_t size, const FileSource& source) {
     if (finished_) return Failed("the writer has finished");
     if (!folderOpen_) return Failed("no folder started");
-    if (info.name.size() > kMaxNameLength || info.name.find('\0') != std::string::npos) {
+    if (info.name.size() > MAX_NAME_LENGTH || info.name.find('\0') != std::string::npos) {
         return Failed("file name too long: " + info.name);
     }
     if (folderCrossed_) {
@@ -162,8 +159,8 @@ bool CabinetWriter::AddFile(const CabinetFileInfo& info, uint64_t size, const Fi
     pending_.push_back(files_.size() - 1);
     uint64_t remaining = size;
     while (remaining > 0) {
-        if (frame_.size() == kFrameSize && !EmitFrame(false)) return false;
-        const size_t want = std::min<uint64_t>(kFrameSize - frame_.size(), remaining);
+        if (frame_.size() == MAX_BLOCK_SIZE && !EmitFrame(false)) return false;
+        const size_t want = std::min<uint64_t>(MAX_BLOCK_SIZE - frame_.size(), remaining);
         const size_t old = frame_.size();
         frame_.resize(old + want);
         const long got = source(frame_.data() + old, want);
@@ -208,7 +205,7 @@ bool CabinetWriter::PlaceBlock(const std::vector<uint8_t>& block, uint32_t uncom
                         : r.offset < end && r.offset + uint64_t{r.size} > start;
         if (touches) touching.push_back(f);
     }
-    const uint32_t blockHeader = 8u + options_.blockReserveSize;
+    const uint32_t blockHeader = BLOCK_HEADER_FIXED_SIZE + options_.blockReserveSize;
     const uint32_t size = static_cast<uint32_t>(block.size());
     if (options_.maxCabinetSize == 0) {
         return PlacePart(block.data(), size, uncompressedSize, touching);
@@ -217,7 +214,7 @@ bool CabinetWriter::PlaceBlock(const std::vector<uint8_t>& block, uint32_t uncom
         uint64_t total = HeaderSize(*cabinet_) + cabinet_->dataBytes;
         const bool folderHere =
             !cabinet_->folders.empty() && cabinet_->folders.back().serial == folderSerial_;
-        if (!folderHere) total += 8u + options_.folderReserveSize;
+        if (!folderHere) total += FOLDER_ENTRY_FIXED_SIZE + options_.folderReserveSize;
         for (size_t f : touching) {
             if (!InCabinet(f) && !(files_[f].size == 0 && files_[f].firstCabinet >= 0)) {
                 total += EntrySize(f);
@@ -280,7 +277,7 @@ bool CabinetWriter::PlacePart(const uint8_t* data, uint32_t size, uint32_t uncom
     PutLe32(header, 0);
     PutLe16(header, size);
     PutLe16(header, uncompressedSize);
-    header.resize(8u + options_.blockReserveSize, 0);
+    header.resize(BLOCK_HEADER_FIXED_SIZE + options_.blockReserveSize, 0);
     if (options_.checksums) {
         const uint32_t sum = BlockChecksum(data, size, header.data() + 4, header.size() - 4);
         header[0] = static_cast<uint8_t>(sum);
@@ -305,8 +302,8 @@ bool CabinetWriter::EndFolder() {
     } else if (!pending_.empty()) {
         // Only empty files: a folder without data blocks.
         if (options_.maxCabinetSize != 0) {
-            uint64_t need =
-                HeaderSize(*cabinet_) + cabinet_->dataBytes + 8u + options_.folderReserveSize;
+            uint64_t need = HeaderSize(*cabinet_) + cabinet_->dataBytes + FOLDER_ENTRY_FIXED_SIZE +
+                            options_.folderReserveSize;
             for (size_t f : pending_) need += EntrySize(f);
             if (need > options_.maxCabinetSize) {
                 if (!CloseCabinet(true, UINT64_MAX) || !OpenCabinet()) return false;
@@ -327,16 +324,17 @@ bool CabinetWriter::CloseCabinet(bool hasNext, uint64_t homedEnd) {
     const bool hasPrevious = cabinet.index > 0;
     std::vector<uint8_t> head;
     head.reserve(HeaderSize(cabinet) + 64);
-    PutLe32(head, 0x4643534Du);
+    PutLe32(head, CABINET_SIGNATURE);
     PutLe32(head, 0);
     PutLe32(head, 0);  // cabinet size, patched below
     PutLe32(head, 0);
     PutLe32(head, 0);  // file table offset, patched below
     PutLe32(head, 0);
-    PutLe16(head, 0x0103);
+    PutLe16(head, CABINET_VERSION);
     PutLe16(head, static_cast<uint32_t>(cabinet.folders.size()));
     PutLe16(head, static_cast<uint32_t>(cabinet.files.size()));
-    PutLe16(head, (hasPrevious ? 0x1u : 0u) | (hasNext ? 0x2u : 0u) | (reserve ? 0x4u : 0u));
+    PutLe16(head, (hasPrevious ? HEADER_FLAG_PREVIOUS : 0u) | (hasNext ? HEADER_FLAG_NEXT : 0u) |
+                      (reserve ? HEADER_FLAG_RESERVE : 0u));
     PutLe16(head, options_.setId);
     PutLe16(head, static_cast<uint32_t>(options_.firstCabinetIndex + cabinet.index));
     if (reserve) {
@@ -353,9 +351,10 @@ bool CabinetWriter::CloseCabinet(bool hasNext, uint64_t homedEnd) {
         PutString(head, CabinetName(cabinet.index + 1));
         PutString(head, DiskName(cabinet.index + 1));
     }
-    const uint64_t dataArea = head.size() +
-                              cabinet.folders.size() * (8u + options_.folderReserveSize) +
-                              cabinet.tableBytes;
+    const uint64_t dataArea =
+        head.size() +
+        cabinet.folders.size() * (FOLDER_ENTRY_FIXED_SIZE + options_.folderReserveSize) +
+        cabinet.tableBytes;
     const uint64_t total = dataArea + cabinet.dataBytes;
     if (total > INT32_MAX) return Failed("cabinet larger than 2 GiB");
     for (const CabinetFolder& folder : cabinet.folders) {
@@ -372,11 +371,11 @@ bool CabinetWriter::CloseCabinet(bool hasNext, uint64_t homedEnd) {
                             folderOpen_ && r.offset + uint64_t{r.size} > homedEnd;
         uint16_t folderIndex = 0;
         if (fromPrevious && toNext) {
-            folderIndex = 0xFFFF;
+            folderIndex = CONTINUED_BOTH;
         } else if (fromPrevious) {
-            folderIndex = 0xFFFD;
+            folderIndex = CONTINUED_FROM_PREVIOUS;
         } else if (toNext) {
-            folderIndex = 0xFFFE;
+            folderIndex = CONTINUED_TO_NEXT;
         } else {
             for (size_t i = 0; i < cabinet.folders.size(); ++i) {
                 if (cabinet.folders[i].serial == r.folderSerial) {

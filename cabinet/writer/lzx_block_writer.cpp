@@ -46,15 +46,15 @@ std::vector<PretreeOp> DeltaOps(const uint8_t* lengths, const uint8_t* previous,
 void WriteSegment(BitWriter& out, const uint8_t* lengths, const uint8_t* previous, int first,
                   int end) {
     std::vector<PretreeOp> ops = DeltaOps(lengths, previous, first, end);
-    uint32_t counts[kPretreeElements] = {};
+    uint32_t counts[PRETREE_ELEMENTS] = {};
     for (const PretreeOp& op : ops) {
         counts[op.symbol]++;
         if (op.symbol == 19) counts[op.follow]++;
     }
-    uint8_t pretreeLengths[kPretreeElements];
-    uint16_t pretreeCodes[kPretreeElements];
-    BuildCodeLengths(counts, kPretreeElements, 15, pretreeLengths);
-    BuildCodes(pretreeLengths, kPretreeElements, pretreeCodes);
+    uint8_t pretreeLengths[PRETREE_ELEMENTS];
+    uint16_t pretreeCodes[PRETREE_ELEMENTS];
+    BuildCodeLengths(counts, PRETREE_ELEMENTS, 15, pretreeLengths);
+    BuildCodes(pretreeLengths, PRETREE_ELEMENTS, pretreeCodes);
     for (uint8_t length : pretreeLengths) out.Put(length, 4);
     for (const PretreeOp& op : ops) {
         out.Put(pretreeCodes[op.symbol], pretreeLengths[op.symbol]);
@@ -82,18 +82,18 @@ void BuildTree(const uint32_t* counts, int count, bool everySymbol, int maxLengt
 void SymbolCounts::Add(const std::vector<Item>& items) {
     for (const Item& item : items) {
         main[item.mainSymbol]++;
-        if (item.lengthSymbol != kNoLengthSymbol) length[item.lengthSymbol]++;
+        if (item.lengthSymbol != NO_LENGTH_SYMBOL) length[item.lengthSymbol]++;
         if (item.footerBits >= 3) aligned[item.footer & 7]++;
     }
 }
 
 void BuildTrees(const SymbolCounts& counts, int mainElements, bool everySymbol, Trees& trees) {
     trees.mainElements = mainElements;
-    BuildTree(counts.main, mainElements, everySymbol, kMaxCodeLength, trees.mainLengths,
+    BuildTree(counts.main, mainElements, everySymbol, MAX_CODE_LENGTH, trees.mainLengths,
               trees.mainCodes);
-    BuildTree(counts.length, kLengthElements, everySymbol, kMaxCodeLength, trees.lengthLengths,
+    BuildTree(counts.length, LENGTH_ELEMENTS, everySymbol, MAX_CODE_LENGTH, trees.lengthLengths,
               trees.lengthCodes);
-    BuildTree(counts.aligned, kAlignedElements, everySymbol, 7, trees.alignedLengths,
+    BuildTree(counts.aligned, ALIGNED_ELEMENTS, everySymbol, 7, trees.alignedLengths,
               trees.alignedCodes);
 }
 
@@ -102,16 +102,16 @@ void WriteTrees(BitWriter& out, const Trees& trees, const uint8_t* previousMain,
     if (aligned) {
         for (uint8_t length : trees.alignedLengths) out.Put(length, 3);
     }
-    WriteSegment(out, trees.mainLengths, previousMain, 0, kNumChars);
-    WriteSegment(out, trees.mainLengths, previousMain, kNumChars, trees.mainElements);
-    WriteSegment(out, trees.lengthLengths, previousLength, 0, kLengthElements);
+    WriteSegment(out, trees.mainLengths, previousMain, 0, NUM_CHARS);
+    WriteSegment(out, trees.mainLengths, previousMain, NUM_CHARS, trees.mainElements);
+    WriteSegment(out, trees.lengthLengths, previousLength, 0, LENGTH_ELEMENTS);
 }
 
 void WriteItems(BitWriter& out, const std::vector<Item>& items, const Trees& trees, bool aligned) {
     for (const Item& item : items) {
         out.Put(trees.mainCodes[item.mainSymbol], trees.mainLengths[item.mainSymbol]);
-        if (item.mainSymbol < kNumChars) continue;
-        if (item.lengthSymbol != kNoLengthSymbol) {
+        if (item.mainSymbol < NUM_CHARS) continue;
+        if (item.lengthSymbol != NO_LENGTH_SYMBOL) {
             out.Put(trees.lengthCodes[item.lengthSymbol], trees.lengthLengths[item.lengthSymbol]);
         }
         if (aligned && item.footerBits >= 3) {

@@ -11,30 +11,30 @@
 
 namespace cab::lzx {
 
-inline constexpr uint16_t kNoLengthSymbol = 0xFFFF;
+inline constexpr uint16_t NO_LENGTH_SYMBOL = 0xFFFF;
 
 // One literal or match as it is coded.
 struct Item {
     uint16_t mainSymbol;    // byte, or 256 + slot * 8 + length header
-    uint16_t lengthSymbol;  // kNoLengthSymbol unless the length header is 7
+    uint16_t lengthSymbol;  // NO_LENGTH_SYMBOL unless the length header is 7
     uint32_t footer;        // offset bits after the slot
     uint8_t footerBits;
 };
 
 struct Trees {
     int mainElements = 0;
-    uint8_t mainLengths[kMaxMainElements] = {};
-    uint16_t mainCodes[kMaxMainElements] = {};
-    uint8_t lengthLengths[kLengthElements] = {};
-    uint16_t lengthCodes[kLengthElements] = {};
-    uint8_t alignedLengths[kAlignedElements] = {};
-    uint16_t alignedCodes[kAlignedElements] = {};
+    uint8_t mainLengths[MAX_MAIN_ELEMENTS] = {};
+    uint16_t mainCodes[MAX_MAIN_ELEMENTS] = {};
+    uint8_t lengthLengths[LENGTH_ELEMENTS] = {};
+    uint16_t lengthCodes[LENGTH_ELEMENTS] = {};
+    uint8_t alignedLengths[ALIGNED_ELEMENTS] = {};
+    uint16_t alignedCodes[ALIGNED_ELEMENTS] = {};
 };
 
 struct SymbolCounts {
-    uint32_t main[kMaxMainElements] = {};
-    uint32_t length[kLengthElements] = {};
-    uint32_t aligned[kAlignedElements] = {};
+    uint32_t main[MAX_MAIN_ELEMENTS] = {};
+    uint32_t length[LENGTH_ELEMENTS] = {};
+    uint32_t aligned[ALIGNED_ELEMENTS] = {};
 
     void Add(const std::vector<Item>& items);
 };

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "cabinet/cabinet.h"
+#include "cabinet/cabinet_format.h"
 #include "cabinet/lzx_format.h"
 #include "cabinet/writer/lzx_bit_writer.h"
 #include "cabinet/writer/lzx_block_writer.h"
@@ -22,19 +23,19 @@ namespace {
 
 using namespace lzx;
 
-constexpr uint32_t kFrameSize = 32768;
-constexpr uint32_t kMaxCompressedFrame = kFrameSize + 6144;  // the decoder's input buffer
-constexpr uint32_t kTranslationSize = 32u << 20;
+constexpr uint32_t MAX_COMPRESSED_FRAME =
+    MAX_BLOCK_SIZE + LZX_INPUT_SLACK;  // the decoder's input buffer
+constexpr uint32_t TRANSLATION_SIZE = 32u << 20;
 // A block spanning frames must keep literals short enough that any later frame
 // still fits the decoder's input buffer when coded with its trees.
-constexpr uint8_t kSpanningLiteralLimit = 9;
+constexpr uint8_t SPANNING_LITERAL_LIMIT = 9;
 
 class LzxEncoder final : public FolderEncoder {
   public:
     explicit LzxEncoder(const LzxEncoderOptions& options)
         : options_(options),
           finder_(options.windowBits, options.maxChain, 128),
-          mainElements_(kNumChars + 8 * PositionSlots(options.windowBits)) {}
+          mainElements_(NUM_CHARS + 8 * PositionSlots(options.windowBits)) {}
 
     uint16_t CompressionType() const override {
         return static_cast<uint16_t>(CAB_CODEC_LZX | options_.windowBits << CAB_CODEC_WINDOW_SHIFT);
@@ -42,10 +43,10 @@ class LzxEncoder final : public FolderEncoder {
 
     bool EncodeFrame(const uint8_t* frame, uint32_t size, bool lastFrame,
                      std::vector<uint8_t>& out) override {
-        if (size > kFrameSize) return false;
+        if (size > MAX_BLOCK_SIZE) return false;
         const uint32_t start = finder_.Append(frame, size);
-        if (options_.translateE8 && framesDone_ < kTranslatedFrames) {
-            if (!TranslateCallsForward(finder_.Data() + start, size, kTranslationSize,
+        if (options_.translateE8 && framesDone_ < TRANSLATED_FRAMES) {
+            if (!TranslateCallsForward(finder_.Data() + start, size, TRANSLATION_SIZE,
                                        translationPosition_)) {
                 return false;
             }
@@ -65,7 +66,7 @@ class LzxEncoder final : public FolderEncoder {
         }
         writer.Flush();
         const std::vector<uint8_t>& bytes = writer.Bytes();
-        if (bytes.size() > kMaxCompressedFrame) return false;
+        if (bytes.size() > MAX_COMPRESSED_FRAME) return false;
         out.insert(out.end(), bytes.begin(), bytes.end());
         return true;
     }
@@ -75,8 +76,8 @@ class LzxEncoder final : public FolderEncoder {
         if (!streamStarted_) {
             writer.Put(options_.translateE8 ? 1 : 0, 1);
             if (options_.translateE8) {
-                writer.Put(kTranslationSize >> 16, 16);
-                writer.Put(kTranslationSize & 0xFFFF, 16);
+                writer.Put(TRANSLATION_SIZE >> 16, 16);
+                writer.Put(TRANSLATION_SIZE & 0xFFFF, 16);
             }
         }
         writer.Put(static_cast<uint32_t>(type), 3);
@@ -103,7 +104,7 @@ class LzxEncoder final : public FolderEncoder {
         RepeatedOffsets parsedReps = reps_;
         std::vector<Item> items;
         const int forced = options_.forcedBlockType;
-        if (forced != kBlockUncompressed) Parse(finder_, pos, end, parsedReps, model_, items);
+        if (forced != BLOCK_UNCOMPRESSED) Parse(finder_, pos, end, parsedReps, model_, items);
         SymbolCounts counts;
         counts.Add(items);
 
@@ -111,23 +112,24 @@ class LzxEncoder final : public FolderEncoder {
         int bestType = 0;
         uint32_t bestSize = span;
 
-        bool spanning = options_.blockFrames > 1 && !lastFrame && span == kFrameSize;
+        bool spanning = options_.blockFrames > 1 && !lastFrame && span == MAX_BLOCK_SIZE;
         Trees trees;
-        if (forced != kBlockUncompressed) {
+        if (forced != BLOCK_UNCOMPRESSED) {
             BuildTrees(counts, mainElements_, spanning, trees);
-            if (spanning && *std::max_element(trees.mainLengths, trees.mainLengths + kNumChars) >
-                                kSpanningLiteralLimit) {
+            if (spanning && *std::max_element(trees.mainLengths, trees.mainLengths + NUM_CHARS) >
+                                SPANNING_LITERAL_LIMIT) {
                 spanning = false;
                 BuildTrees(counts, mainElements_, false, trees);
             }
         }
         const uint32_t blockSize =
-            spanning ? span + static_cast<uint32_t>(options_.blockFrames - 1) * kFrameSize : span;
+            spanning ? span + static_cast<uint32_t>(options_.blockFrames - 1) * MAX_BLOCK_SIZE
+                     : span;
 
-        for (int type : {kBlockVerbatim, kBlockAligned, kBlockUncompressed}) {
+        for (int type : {BLOCK_VERBATIM, BLOCK_ALIGNED, BLOCK_UNCOMPRESSED}) {
             if (forced != 0 && type != forced) continue;
             BitWriter candidate = writer;
-            if (type == kBlockUncompressed) {
+            if (type == BLOCK_UNCOMPRESSED) {
                 WriteBlockHeader(candidate, type, span);
                 candidate.AlignForRaw();
                 for (uint32_t r : startReps.r) candidate.PutLe32(r);
@@ -136,13 +138,13 @@ class LzxEncoder final : public FolderEncoder {
                 padPending_ = false;  // settled below for the chosen candidate
             } else {
                 WriteBlockHeader(candidate, type, blockSize);
-                WriteTrees(candidate, trees, previousMain_, previousLength_, type == kBlockAligned);
-                WriteItems(candidate, items, trees, type == kBlockAligned);
+                WriteTrees(candidate, trees, previousMain_, previousLength_, type == BLOCK_ALIGNED);
+                WriteItems(candidate, items, trees, type == BLOCK_ALIGNED);
             }
             if (!best || candidate.BitsWritten() < best->BitsWritten()) {
                 best = std::move(candidate);
                 bestType = type;
-                bestSize = type == kBlockUncompressed ? span : blockSize;
+                bestSize = type == BLOCK_UNCOMPRESSED ? span : blockSize;
             }
         }
 
@@ -151,7 +153,7 @@ class LzxEncoder final : public FolderEncoder {
         blockType_ = bestType;
         blockSize_ = bestSize;
         blockRemaining_ = bestSize - span;
-        if (bestType == kBlockUncompressed) {
+        if (bestType == BLOCK_UNCOMPRESSED) {
             reps_ = startReps;
             padPending_ = (span & 1) && !lastFrame;
         } else {
@@ -159,8 +161,8 @@ class LzxEncoder final : public FolderEncoder {
             std::memcpy(previousMain_, trees.mainLengths, sizeof previousMain_);
             std::memcpy(previousLength_, trees.lengthLengths, sizeof previousLength_);
             blockTrees_ = trees;
-            model_.FromTrees(trees, bestType == kBlockAligned, 12);
-            blockModel_.FromTrees(trees, bestType == kBlockAligned, 255);
+            model_.FromTrees(trees, bestType == BLOCK_ALIGNED, 12);
+            blockModel_.FromTrees(trees, bestType == BLOCK_ALIGNED, 255);
         }
         return end;
     }
@@ -168,13 +170,13 @@ class LzxEncoder final : public FolderEncoder {
     uint32_t ContinueBlock(BitWriter& writer, uint32_t pos, uint32_t end, bool lastFrame) {
         const uint32_t span = std::min(blockRemaining_, end - pos);
         blockRemaining_ -= span;
-        if (blockType_ == kBlockUncompressed) {
+        if (blockType_ == BLOCK_UNCOMPRESSED) {
             WriteRaw(writer, pos, span, blockRemaining_ == 0, pos + span == end, lastFrame);
             return pos + span;
         }
         std::vector<Item> items;
         Parse(finder_, pos, pos + span, reps_, blockModel_, items);
-        WriteItems(writer, items, blockTrees_, blockType_ == kBlockAligned);
+        WriteItems(writer, items, blockTrees_, blockType_ == BLOCK_ALIGNED);
         return pos + span;
     }
 
@@ -185,8 +187,8 @@ class LzxEncoder final : public FolderEncoder {
     CostModel model_;
     CostModel blockModel_;
     Trees blockTrees_;
-    uint8_t previousMain_[kMaxMainElements] = {};
-    uint8_t previousLength_[kLengthElements] = {};
+    uint8_t previousMain_[MAX_MAIN_ELEMENTS] = {};
+    uint8_t previousLength_[LENGTH_ELEMENTS] = {};
     bool streamStarted_ = false;
     int blockType_ = 0;
     uint32_t blockSize_ = 0;
@@ -199,7 +201,8 @@ class LzxEncoder final : public FolderEncoder {
 }  // namespace
 
 std::unique_ptr<FolderEncoder> MakeLzxEncoder(const LzxEncoderOptions& options) {
-    if (options.windowBits < kMinWindowBits || options.windowBits > kMaxWindowBits) return nullptr;
+    if (options.windowBits < MIN_WINDOW_BITS || options.windowBits > MAX_WINDOW_BITS)
+        return nullptr;
     if (options.blockFrames < 1 || options.blockFrames > 256) return nullptr;
     if (options.forcedBlockType < 0 || options.forcedBlockType > 3) return nullptr;
     return std::make_unique<LzxEncoder>(options);

@@ -6,7 +6,7 @@
 namespace cab::lzx {
 
 namespace {
-constexpr uint32_t kFrame = 32768;
+constexpr uint32_t FRAME = 32768;
 }
 
 MatchFinder::MatchFinder(int windowBits, int maxChain, uint32_t niceLength)
@@ -14,15 +14,15 @@ MatchFinder::MatchFinder(int windowBits, int maxChain, uint32_t niceLength)
       maxDistance_((1u << windowBits) - 3),
       maxChain_(maxChain),
       niceLength_(niceLength),
-      buffer_(2 * (1u << windowBits) + 2 * kFrame + kSlack, 0),
-      head_(1u << kHashBits, -1),
-      previous_(2 * (1u << windowBits) + 2 * kFrame, -1) {}
+      buffer_(2 * (1u << windowBits) + 2 * FRAME + SLACK, 0),
+      head_(1u << HASH_BITS, -1),
+      previous_(2 * (1u << windowBits) + 2 * FRAME, -1) {}
 
 uint32_t MatchFinder::Hash(uint32_t pos) const {
     const uint8_t* p = buffer_.data() + pos;
     uint32_t value = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                      static_cast<uint32_t>(p[2]) << 16;
-    return (value * 2654435761u) >> (32 - kHashBits);
+    return (value * 2654435761u) >> (32 - HASH_BITS);
 }
 
 void MatchFinder::Slide() {
@@ -40,11 +40,11 @@ void MatchFinder::Slide() {
 }
 
 uint32_t MatchFinder::Append(const uint8_t* data, uint32_t size) {
-    if (end_ + size + kSlack > buffer_.size()) Slide();
+    if (end_ + size + SLACK > buffer_.size()) Slide();
     std::memcpy(buffer_.data() + end_, data, size);
     uint32_t at = end_;
     end_ += size;
-    std::memset(buffer_.data() + end_, 0, kSlack);
+    std::memset(buffer_.data() + end_, 0, SLACK);
     return at;
 }
 

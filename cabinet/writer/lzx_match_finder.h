@@ -44,8 +44,8 @@ class MatchFinder {
     uint32_t Hash(uint32_t pos) const;
     void Slide();
 
-    static constexpr int kHashBits = 17;
-    static constexpr uint32_t kSlack = 16;  // room for reads by 8 bytes
+    static constexpr int HASH_BITS = 17;
+    static constexpr uint32_t SLACK = 16;  // room for reads by 8 bytes
     uint32_t windowSize_;
     uint32_t maxDistance_;
     int maxChain_;

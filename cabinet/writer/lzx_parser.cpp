@@ -5,7 +5,7 @@
 namespace cab::lzx {
 namespace {
 
-constexpr uint32_t kNiceLength = 96;
+constexpr uint32_t NICE_LENGTH = 96;
 
 struct Choice {
     uint32_t length = 0;
@@ -15,8 +15,8 @@ struct Choice {
 };
 
 uint16_t MainSymbol(int slot, uint32_t length) {
-    uint32_t header = std::min<uint32_t>(length - kMinMatch, kNumPrimaryLengths);
-    return static_cast<uint16_t>(kNumChars + slot * 8 + header);
+    uint32_t header = std::min<uint32_t>(length - MIN_MATCH, NUM_PRIMARY_LENGTHS);
+    return static_cast<uint16_t>(NUM_CHARS + slot * 8 + header);
 }
 
 class Parser {
@@ -32,8 +32,8 @@ class Parser {
 
     int32_t MatchCost(int slot, uint32_t length, uint32_t footer, int footerBits) const {
         int32_t bits = cost_.main[MainSymbol(slot, length)];
-        if (length - kMinMatch >= kNumPrimaryLengths) {
-            bits += cost_.length[length - kMinMatch - kNumPrimaryLengths];
+        if (length - MIN_MATCH >= NUM_PRIMARY_LENGTHS) {
+            bits += cost_.length[length - MIN_MATCH - NUM_PRIMARY_LENGTHS];
         }
         if (cost_.alignedBlock && footerBits >= 3) {
             bits += footerBits - 3 + cost_.aligned[footer & 7];
@@ -49,11 +49,11 @@ class Parser {
 
     Choice Best(uint32_t pos, const RepeatedOffsets& reps) {
         Choice best;
-        uint32_t maxLength = std::min<uint32_t>(kMaxMatch, end_ - pos);
-        if (maxLength < kMinMatch) return best;
+        uint32_t maxLength = std::min<uint32_t>(MAX_MATCH, end_ - pos);
+        if (maxLength < MIN_MATCH) return best;
         for (int i = 0; i < 3; ++i) {
             uint32_t length = finder_.LengthAt(pos, reps.r[i], maxLength);
-            if (length < kMinMatch) continue;
+            if (length < MIN_MATCH) continue;
             int32_t value = Literals(pos, length) - MatchCost(i, length, 0, 0);
             if (value > best.value) best = {length, i, reps.r[i], value};
         }
@@ -66,9 +66,9 @@ class Parser {
             }
             uint32_t formatted = distance + 2;
             int slot = PositionSlotOf(formatted);
-            uint32_t footer = formatted - kPositionBase[slot];
+            uint32_t footer = formatted - POSITION_BASE[slot];
             int32_t value =
-                Literals(pos, length) - MatchCost(slot, length, footer, kExtraBits[slot]);
+                Literals(pos, length) - MatchCost(slot, length, footer, EXTRA_BITS[slot]);
             if (value > best.value) best = {length, 3, distance, value};
         }
         return best;
@@ -76,13 +76,14 @@ class Parser {
 
     void Emit(uint32_t pos, const Choice& choice, RepeatedOffsets& reps, std::vector<Item>& items) {
         if (choice.length == 0) {
-            items.push_back({data_[pos], kNoLengthSymbol, 0, 0});
+            items.push_back({data_[pos], NO_LENGTH_SYMBOL, 0, 0});
             return;
         }
         uint32_t length = choice.length;
-        uint16_t lengthSymbol = length - kMinMatch >= kNumPrimaryLengths
-                                    ? static_cast<uint16_t>(length - kMinMatch - kNumPrimaryLengths)
-                                    : kNoLengthSymbol;
+        uint16_t lengthSymbol =
+            length - MIN_MATCH >= NUM_PRIMARY_LENGTHS
+                ? static_cast<uint16_t>(length - MIN_MATCH - NUM_PRIMARY_LENGTHS)
+                : NO_LENGTH_SYMBOL;
         if (choice.kind < 3) {
             items.push_back({MainSymbol(choice.kind, length), lengthSymbol, 0, 0});
             std::swap(reps.r[0], reps.r[choice.kind]);
@@ -90,8 +91,8 @@ class Parser {
         }
         uint32_t formatted = choice.distance + 2;
         int slot = PositionSlotOf(formatted);
-        items.push_back({MainSymbol(slot, length), lengthSymbol, formatted - kPositionBase[slot],
-                         kExtraBits[slot]});
+        items.push_back({MainSymbol(slot, length), lengthSymbol, formatted - POSITION_BASE[slot],
+                         EXTRA_BITS[slot]});
         reps.r[2] = reps.r[1];
         reps.r[1] = reps.r[0];
         reps.r[0] = choice.distance;
@@ -107,7 +108,7 @@ class Parser {
                 if (pos < end_) current = Best(pos, reps);
                 continue;
             }
-            if (current.length < kNiceLength && pos + 1 < end_) {
+            if (current.length < NICE_LENGTH && pos + 1 < end_) {
                 Choice next = Best(pos + 1, reps);
                 if (next.value > current.value) {
                     Emit(pos, Choice{}, reps, items);
@@ -135,20 +136,20 @@ class Parser {
 }  // namespace
 
 CostModel::CostModel() {
-    std::fill(std::begin(main), std::begin(main) + kNumChars, uint8_t{8});
-    std::fill(std::begin(main) + kNumChars, std::end(main), uint8_t{9});
+    std::fill(std::begin(main), std::begin(main) + NUM_CHARS, uint8_t{8});
+    std::fill(std::begin(main) + NUM_CHARS, std::end(main), uint8_t{9});
     std::fill(std::begin(length), std::end(length), uint8_t{7});
     std::fill(std::begin(aligned), std::end(aligned), uint8_t{3});
 }
 
 void CostModel::FromTrees(const Trees& trees, bool alignedTrees, uint8_t missing) {
-    for (int i = 0; i < kMaxMainElements; ++i) {
+    for (int i = 0; i < MAX_MAIN_ELEMENTS; ++i) {
         main[i] = i < trees.mainElements && trees.mainLengths[i] ? trees.mainLengths[i] : missing;
     }
-    for (int i = 0; i < kLengthElements; ++i) {
+    for (int i = 0; i < LENGTH_ELEMENTS; ++i) {
         length[i] = trees.lengthLengths[i] ? trees.lengthLengths[i] : missing;
     }
-    for (int i = 0; i < kAlignedElements; ++i) {
+    for (int i = 0; i < ALIGNED_ELEMENTS; ++i) {
         aligned[i] = trees.alignedLengths[i] ? trees.alignedLengths[i] : missing;
     }
     alignedBlock = alignedTrees;

@@ -18,9 +18,9 @@ struct RepeatedOffsets {
 
 // Bits each symbol is expected to cost.
 struct CostModel {
-    uint8_t main[kMaxMainElements];
-    uint8_t length[kLengthElements];
-    uint8_t aligned[kAlignedElements];
+    uint8_t main[MAX_MAIN_ELEMENTS];
+    uint8_t length[LENGTH_ELEMENTS];
+    uint8_t aligned[ALIGNED_ELEMENTS];
     bool alignedBlock = false;
 
     CostModel();

@@ -8,16 +8,16 @@
 #include <memory>
 
 #include "cabinet/cabinet.h"
+#include "cabinet/cabinet_format.h"
 #include "cabinet/writer/folder_encoder.h"
 
 namespace cab {
 
 namespace {
 
-constexpr uint32_t kFrameSize = 32768;
-// The reader's compressed buffer holds 32768 + 12 bytes: "CK" plus at most
-// 32778 bytes of deflate data.
-constexpr uint32_t kMaxBlockData = kFrameSize + 12;
+// The reader's compressed buffer holds "CK" plus at most 32778 bytes of
+// deflate data.
+constexpr uint32_t MAX_BLOCK_DATA = MAX_BLOCK_SIZE + MSZIP_INPUT_SLACK;
 
 class MszipEncoder final : public FolderEncoder {
   public:
@@ -36,7 +36,7 @@ class MszipEncoder final : public FolderEncoder {
 
     bool EncodeFrame(const uint8_t* frame, uint32_t size, bool,
                      std::vector<uint8_t>& out) override {
-        if (size > kFrameSize) return false;
+        if (size > MAX_BLOCK_SIZE) return false;
         if (deflateReset(&stream_) != Z_OK) return false;
         if (!history_.empty() && deflateSetDictionary(&stream_, history_.data(),
                                                       static_cast<uInt>(history_.size())) != Z_OK) {
@@ -54,7 +54,7 @@ class MszipEncoder final : public FolderEncoder {
         const int result = deflate(&stream_, Z_FINISH);
         if (result != Z_STREAM_END) return false;
         const size_t produced = bound - stream_.avail_out;
-        if (produced + 2 <= kMaxBlockData) {
+        if (produced + 2 <= MAX_BLOCK_DATA) {
             out.resize(base + 2 + produced);
         } else {
             // Incompressible: one final stored deflate block holds the frame.

@@ -5,12 +5,13 @@
 #include <memory>
 
 #include "cabinet/cabinet.h"
+#include "cabinet/cabinet_format.h"
 
 namespace cab {
 namespace {
 
 // A block must fit the decoder's compressed buffer.
-constexpr size_t kMaxCompressedBlock = 32768 + 10240;
+constexpr size_t MAX_COMPRESSED_BLOCK = MAX_BLOCK_SIZE + QUANTUM_INPUT_SLACK;
 
 }  // namespace
 
@@ -22,9 +23,9 @@ uint32_t QuantumPositionSlot(uint32_t distance) {
 }
 
 uint32_t QuantumLengthSlot(uint32_t length) {
-    const uint32_t value = length - kQuantumLongMatchMin;
+    const uint32_t value = length - QUANTUM_LONG_MATCH_MIN;
     uint32_t slot = 0;
-    while (slot + 1 < kQuantumLengthSlots && kQuantumSlots.lengthBase[slot + 1] <= value) ++slot;
+    while (slot + 1 < QUANTUM_LENGTH_SLOTS && QUANTUM_SLOTS.lengthBase[slot + 1] <= value) ++slot;
     return slot;
 }
 
@@ -45,8 +46,8 @@ void QuantumEncoder::EncodeLiteral(uint8_t byte) {
 
 void QuantumEncoder::EncodeMatch(uint32_t length, uint32_t distance, QuantumEncoderStats& stats) {
     const uint32_t slot = QuantumPositionSlot(distance);
-    const uint32_t extra = distance - 1 - kQuantumSlots.positionBase[slot];
-    const int extraBits = kQuantumSlots.positionExtra[slot];
+    const uint32_t extra = distance - 1 - QUANTUM_SLOTS.positionBase[slot];
+    const int extraBits = QUANTUM_SLOTS.positionExtra[slot];
     if (length == 3) {
         coder_.Encode(models_.selector, 4);
         coder_.Encode(models_.position3, slot);
@@ -61,8 +62,8 @@ void QuantumEncoder::EncodeMatch(uint32_t length, uint32_t distance, QuantumEnco
         const uint32_t lengthSlot = QuantumLengthSlot(length);
         coder_.Encode(models_.selector, 6);
         coder_.Encode(models_.length, lengthSlot);
-        coder_.PutRaw(length - kQuantumLongMatchMin - kQuantumSlots.lengthBase[lengthSlot],
-                      kQuantumSlots.lengthExtra[lengthSlot]);
+        coder_.PutRaw(length - QUANTUM_LONG_MATCH_MIN - QUANTUM_SLOTS.lengthBase[lengthSlot],
+                      QUANTUM_SLOTS.lengthExtra[lengthSlot]);
         coder_.Encode(models_.positionLong, slot);
         ++stats.longMatches;
         ++stats.positionSlots[2][slot];
@@ -76,12 +77,12 @@ void QuantumEncoder::EncodeItems(uint32_t start, uint32_t size, bool useMatches,
     const uint32_t end = start + size;
     uint32_t position = start;
     while (position < end) {
-        const uint32_t limit = std::min(end - position, kQuantumLongMatchMax);
+        const uint32_t limit = std::min(end - position, QUANTUM_LONG_MATCH_MAX);
         QuantumMatchCandidates found;
         if (useMatches) found = finder_.Find(position, limit);
         uint32_t length = 0;
         uint32_t distance = 0;
-        if (found.longLength >= kQuantumLongMatchMin) {
+        if (found.longLength >= QUANTUM_LONG_MATCH_MIN) {
             length = found.longLength;
             distance = found.longDistance;
         } else if (found.distance4 != 0) {
@@ -105,7 +106,7 @@ void QuantumEncoder::EncodeItems(uint32_t start, uint32_t size, bool useMatches,
 bool QuantumEncoder::EncodeFrame(const uint8_t* frame, uint32_t size, bool lastFrame,
                                  std::vector<uint8_t>& out) {
     (void)lastFrame;
-    if (size > 32768) return false;
+    if (size > MAX_BLOCK_SIZE) return false;
     finder_.Append(frame, size);
     const QuantumModels saved = models_;
     std::vector<uint8_t> block;
@@ -113,7 +114,7 @@ bool QuantumEncoder::EncodeFrame(const uint8_t* frame, uint32_t size, bool lastF
     coder_.Start();
     EncodeItems(position_, size, true, frameStats);
     coder_.Finish(block);
-    if (block.size() > kMaxCompressedBlock) {
+    if (block.size() > MAX_COMPRESSED_BLOCK) {
         // Matches that cost more than they save could in theory overflow the
         // block; literals alone cannot.
         models_ = saved;
@@ -123,7 +124,7 @@ bool QuantumEncoder::EncodeFrame(const uint8_t* frame, uint32_t size, bool lastF
         coder_.Start();
         EncodeItems(position_, size, false, frameStats);
         coder_.Finish(block);
-        if (block.size() > kMaxCompressedBlock) return false;
+        if (block.size() > MAX_COMPRESSED_BLOCK) return false;
     }
     position_ += size;
     out.insert(out.end(), block.begin(), block.end());
@@ -133,18 +134,19 @@ bool QuantumEncoder::EncodeFrame(const uint8_t* frame, uint32_t size, bool lastF
     stats_.longMatches += frameStats.longMatches;
     stats_.literalOnlyRetries += frameStats.literalOnlyRetries;
     for (int kind = 0; kind < 3; ++kind) {
-        for (int slot = 0; slot < kQuantumPositionSlots; ++slot) {
+        for (int slot = 0; slot < QUANTUM_POSITION_SLOTS; ++slot) {
             stats_.positionSlots[kind][slot] += frameStats.positionSlots[kind][slot];
         }
     }
-    for (int slot = 0; slot < kQuantumLengthSlots; ++slot) {
+    for (int slot = 0; slot < QUANTUM_LENGTH_SLOTS; ++slot) {
         stats_.lengthSlots[slot] += frameStats.lengthSlots[slot];
     }
     return true;
 }
 
 std::unique_ptr<FolderEncoder> MakeQuantumEncoder(int windowBits) {
-    if (windowBits < kQuantumMinWindowBits || windowBits > kQuantumMaxWindowBits) return nullptr;
+    if (windowBits < QUANTUM_MIN_WINDOW_BITS || windowBits > QUANTUM_MAX_WINDOW_BITS)
+        return nullptr;
     return std::make_unique<QuantumEncoder>(windowBits);
 }
 

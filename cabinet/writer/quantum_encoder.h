@@ -19,8 +19,8 @@ struct QuantumEncoderStats {
     uint64_t matches3 = 0;
     uint64_t matches4 = 0;
     uint64_t longMatches = 0;
-    uint64_t positionSlots[3][kQuantumPositionSlots] = {};  // length 3, length 4, longer
-    uint64_t lengthSlots[kQuantumLengthSlots] = {};
+    uint64_t positionSlots[3][QUANTUM_POSITION_SLOTS] = {};  // length 3, length 4, longer
+    uint64_t lengthSlots[QUANTUM_LENGTH_SLOTS] = {};
     uint64_t literalOnlyRetries = 0;  // frames sent again without matches to fit a block
 };
 

@@ -70,8 +70,8 @@ QuantumMatchCandidates QuantumMatchFinder::Find(uint32_t position, uint32_t limi
     QuantumMatchCandidates found;
     InsertUpTo(position);
     if (limit < 3 || position + 3 > end()) return found;
-    const uint32_t reach3 = std::min(windowSize_, kQuantumLength3Limit);
-    const uint32_t reach4 = std::min(windowSize_, kQuantumLength4Limit);
+    const uint32_t reach3 = std::min(windowSize_, QUANTUM_LENGTH3_LIMIT);
+    const uint32_t reach4 = std::min(windowSize_, QUANTUM_LENGTH4_LIMIT);
     uint32_t candidate = head_[Hash(position)];
     for (int chain = 0; candidate != 0 && chain < maxChain_; ++chain) {
         const uint32_t earlier = candidate - 1;

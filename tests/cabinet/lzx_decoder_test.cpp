@@ -335,7 +335,7 @@ TEST(LzxDecoder, MatchesOfEveryShortDistanceInBothDirections) {
     }
     for (auto [offset, length] : matches) {
         int slot = lzx::PositionSlotOf(offset + 2);
-        s.Match(slot, length, offset + 2 - lzx::kPositionBase[slot]);
+        s.Match(slot, length, offset + 2 - lzx::POSITION_BASE[slot]);
         copy(offset, length);
     }
     // Sources 1 and 2 bytes ahead need offsets no slot reaches: a raw block

@@ -66,7 +66,7 @@ TEST(LzxOffsets, EverySlotInVerbatimAndAlignedBlocksWithRepeatedOffsets) {
         };
         std::vector<Item> items;
         for (int slot = 3; slot < slots; ++slot) {
-            const int extra = lzx::kExtraBits[slot];
+            const int extra = lzx::EXTRA_BITS[slot];
             const uint32_t footer = (0x2AAAAu >> (slot & 1)) & ((1u << extra) - 1);
             items.push_back({slot, footer, lengths[slot % 11]});
             items.push_back({slot % 3, 0, lengths[(slot + 5) % 11]});
@@ -88,7 +88,7 @@ TEST(LzxOffsets, EverySlotInVerbatimAndAlignedBlocksWithRepeatedOffsets) {
         s.Trees(mainSymbols, lengthSymbols);
         for (const Item& item : items) {
             s.Match(item.slot, item.length, item.footer, blockType == 2);
-            model.Match(item.slot, lzx::kPositionBase[item.slot] + item.footer, item.length);
+            model.Match(item.slot, lzx::POSITION_BASE[item.slot] + item.footer, item.length);
         }
         frames.push_back({s.EndFrame(), blockSize});
 

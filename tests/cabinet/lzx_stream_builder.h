@@ -13,7 +13,7 @@ namespace cab::lzx_test {
 class StreamBuilder {
   public:
     explicit StreamBuilder(int windowBits)
-        : mainElements_(lzx::kNumChars + 8 * lzx::PositionSlots(windowBits)) {}
+        : mainElements_(lzx::NUM_CHARS + 8 * lzx::PositionSlots(windowBits)) {}
 
     void Translation(bool on, uint32_t size = 0) {
         bits_.Put(on ? 1 : 0, 1);
@@ -35,21 +35,21 @@ class StreamBuilder {
     // through a fixed pretree.
     void Trees(const std::vector<int>& mainSymbols, const std::vector<int>& lengthSymbols) {
         MakeLengths(mainSymbols, mainElements_, mainLengths_, mainCodes_);
-        MakeLengths(lengthSymbols, lzx::kLengthElements, lengthLengths_, lengthCodes_);
-        WriteSegment(mainLengths_, mainPrevious_, 0, lzx::kNumChars);
-        WriteSegment(mainLengths_, mainPrevious_, lzx::kNumChars, mainElements_);
-        WriteSegment(lengthLengths_, lengthPrevious_, 0, lzx::kLengthElements);
-        std::copy(mainLengths_, mainLengths_ + lzx::kMaxMainElements, mainPrevious_);
-        std::copy(lengthLengths_, lengthLengths_ + lzx::kLengthElements, lengthPrevious_);
+        MakeLengths(lengthSymbols, lzx::LENGTH_ELEMENTS, lengthLengths_, lengthCodes_);
+        WriteSegment(mainLengths_, mainPrevious_, 0, lzx::NUM_CHARS);
+        WriteSegment(mainLengths_, mainPrevious_, lzx::NUM_CHARS, mainElements_);
+        WriteSegment(lengthLengths_, lengthPrevious_, 0, lzx::LENGTH_ELEMENTS);
+        std::copy(mainLengths_, mainLengths_ + lzx::MAX_MAIN_ELEMENTS, mainPrevious_);
+        std::copy(lengthLengths_, lengthLengths_ + lzx::LENGTH_ELEMENTS, lengthPrevious_);
     }
 
     // Lengths are written as given, without checks (for broken trees).
     void RawMainLengths(const std::vector<uint8_t>& lengths) {
-        std::fill(mainLengths_, mainLengths_ + lzx::kMaxMainElements, 0);
+        std::fill(mainLengths_, mainLengths_ + lzx::MAX_MAIN_ELEMENTS, 0);
         std::copy(lengths.begin(), lengths.end(), mainLengths_);
-        WriteSegment(mainLengths_, mainPrevious_, 0, lzx::kNumChars);
-        WriteSegment(mainLengths_, mainPrevious_, lzx::kNumChars, mainElements_);
-        WriteSegment(lengthLengths_, lengthPrevious_, 0, lzx::kLengthElements);
+        WriteSegment(mainLengths_, mainPrevious_, 0, lzx::NUM_CHARS);
+        WriteSegment(mainLengths_, mainPrevious_, lzx::NUM_CHARS, mainElements_);
+        WriteSegment(lengthLengths_, lengthPrevious_, 0, lzx::LENGTH_ELEMENTS);
     }
 
     void AlignedTree(const uint8_t (&lengths)[8]) {
@@ -65,10 +65,10 @@ class StreamBuilder {
     // A match of `length` bytes (2 to 257) through `slot` with its offset bits.
     void Match(int slot, uint32_t length, uint32_t footer = 0, bool aligned = false) {
         uint32_t header = length - 2 < 7 ? length - 2 : 7;
-        int symbol = lzx::kNumChars + slot * 8 + static_cast<int>(header);
+        int symbol = lzx::NUM_CHARS + slot * 8 + static_cast<int>(header);
         bits_.Put(mainCodes_[symbol], mainLengths_[symbol]);
         if (header == 7) bits_.Put(lengthCodes_[length - 9], lengthLengths_[length - 9]);
-        int extra = slot < 3 ? 0 : lzx::kExtraBits[slot];
+        int extra = slot < 3 ? 0 : lzx::EXTRA_BITS[slot];
         if (aligned && extra >= 3) {
             bits_.Put(footer >> 3, extra - 3);
             bits_.Put(alignedCodes_[footer & 7], alignedLengths_[footer & 7]);
@@ -104,7 +104,7 @@ class StreamBuilder {
 
     static int MainSymbol(int slot, uint32_t length) {
         uint32_t header = length - 2 < 7 ? length - 2 : 7;
-        return lzx::kNumChars + slot * 8 + static_cast<int>(header);
+        return lzx::NUM_CHARS + slot * 8 + static_cast<int>(header);
     }
 
   private:
@@ -131,12 +131,12 @@ class StreamBuilder {
 
     int mainElements_;
     lzx::BitWriter bits_;
-    uint8_t mainLengths_[lzx::kMaxMainElements] = {};
-    uint8_t mainPrevious_[lzx::kMaxMainElements] = {};
-    uint16_t mainCodes_[lzx::kMaxMainElements] = {};
-    uint8_t lengthLengths_[lzx::kLengthElements] = {};
-    uint8_t lengthPrevious_[lzx::kLengthElements] = {};
-    uint16_t lengthCodes_[lzx::kLengthElements] = {};
+    uint8_t mainLengths_[lzx::MAX_MAIN_ELEMENTS] = {};
+    uint8_t mainPrevious_[lzx::MAX_MAIN_ELEMENTS] = {};
+    uint16_t mainCodes_[lzx::MAX_MAIN_ELEMENTS] = {};
+    uint8_t lengthLengths_[lzx::LENGTH_ELEMENTS] = {};
+    uint8_t lengthPrevious_[lzx::LENGTH_ELEMENTS] = {};
+    uint16_t lengthCodes_[lzx::LENGTH_ELEMENTS] = {};
     uint8_t alignedLengths_[8] = {};
     uint16_t alignedCodes_[8] = {};
 };

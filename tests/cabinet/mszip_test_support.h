@@ -87,14 +87,14 @@ inline std::vector<Bytes> MakeMszipBlocks(const Bytes& data, int level, int stra
             throw std::runtime_error("deflateInit2");
     };
     if (mode != BlockMode::Dictionary) init();
-    for (size_t offset = 0; offset < data.size() || offset == 0; offset += cab::kMaxBlockSize) {
-        const size_t size = std::min<size_t>(cab::kMaxBlockSize, data.size() - offset);
+    for (size_t offset = 0; offset < data.size() || offset == 0; offset += cab::MAX_BLOCK_SIZE) {
+        const size_t size = std::min<size_t>(cab::MAX_BLOCK_SIZE, data.size() - offset);
         const bool last = offset + size >= data.size();
         if (mode == BlockMode::Dictionary) {
             init();
             if (offset > 0)
-                deflateSetDictionary(&stream, data.data() + offset - cab::kMaxBlockSize,
-                                     cab::kMaxBlockSize);
+                deflateSetDictionary(&stream, data.data() + offset - cab::MAX_BLOCK_SIZE,
+                                     cab::MAX_BLOCK_SIZE);
         }
         Bytes block(2 + deflateBound(&stream, size) + 64);
         block[0] = 'C';
@@ -110,7 +110,7 @@ inline std::vector<Bytes> MakeMszipBlocks(const Bytes& data, int level, int stra
         if (result != (flush == Z_FINISH ? Z_STREAM_END : Z_OK) || stream.avail_in != 0)
             throw std::runtime_error("deflate");
         block.resize(block.size() - stream.avail_out);
-        if (block.size() > cab::kMaxBlockSize + 12) {
+        if (block.size() > cab::MAX_BLOCK_SIZE + 12) {
             // Incompressible: one stored deflate block, as a cabinet writer would.
             block.assign({'C', 'K', uint8_t(last), uint8_t(size), uint8_t(size >> 8),
                           uint8_t(~size), uint8_t(~size >> 8)});
@@ -150,11 +150,11 @@ class BitWriter {
     }
     BitWriter& FixedMatch(unsigned length, unsigned distance) {
         unsigned symbol = 0;
-        while (symbol + 1 < 29 && kLengthBase[symbol + 1] <= length) ++symbol;
-        FixedLiteral(257 + symbol).Bits(length - kLengthBase[symbol], kLengthExtra[symbol]);
+        while (symbol + 1 < 29 && LENGTH_BASE[symbol + 1] <= length) ++symbol;
+        FixedLiteral(257 + symbol).Bits(length - LENGTH_BASE[symbol], LENGTH_EXTRA[symbol]);
         unsigned code = 0;
-        while (code + 1 < 30 && kDistanceBase[code + 1] <= distance) ++code;
-        return Code(code, 5).Bits(distance - kDistanceBase[code], kDistanceExtra[code]);
+        while (code + 1 < 30 && DISTANCE_BASE[code + 1] <= distance) ++code;
+        return Code(code, 5).Bits(distance - DISTANCE_BASE[code], DISTANCE_EXTRA[code]);
     }
     // Header of a stored block followed by its bytes.
     BitWriter& Stored(bool final, const Bytes& bytes) {
@@ -173,15 +173,15 @@ class BitWriter {
         return out;
     }
 
-    static constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+    static constexpr uint16_t LENGTH_BASE[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
                                                  15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                                  67, 83, 99, 115, 131, 163, 195, 227, 258};
-    static constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+    static constexpr uint8_t LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    static constexpr uint16_t kDistanceBase[30] = {
+    static constexpr uint16_t DISTANCE_BASE[30] = {
         1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
         193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-    static constexpr uint8_t kDistanceExtra[30] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+    static constexpr uint8_t DISTANCE_EXTRA[30] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
                                                    4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
                                                    9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
@@ -257,7 +257,7 @@ struct DynamicHeader {
 class Decoder {
   public:
     Decoder() {
-        uint32_t maxBlock = cab::kMaxBlockSize, bufferSize = 0;
+        uint32_t maxBlock = cab::MAX_BLOCK_SIZE, bufferSize = 0;
         cab::DecoderServices services;
         services.alloc = [](uint32_t size) { return std::malloc(size); };
         services.free = [](void* memory) { std::free(memory); };
@@ -269,7 +269,7 @@ class Decoder {
     Decoder& operator=(const Decoder&) = delete;
 
     // Decodes one block; on success `produced` holds the output.
-    int Decode(const Bytes& block, Bytes& produced, uint32_t capacity = cab::kMaxBlockSize) {
+    int Decode(const Bytes& block, Bytes& produced, uint32_t capacity = cab::MAX_BLOCK_SIZE) {
         uint32_t size = capacity;
         const int result = cab::MszipDecompress(handle_, block.data(), uint32_t(block.size()),
                                                 buffer_.data(), &size);
@@ -286,7 +286,7 @@ class Decoder {
 
   private:
     cab::DecoderHandle handle_ = nullptr;
-    Bytes buffer_ = Bytes(cab::kMaxBlockSize, 0xEE);
+    Bytes buffer_ = Bytes(cab::MAX_BLOCK_SIZE, 0xEE);
 };
 
 }  // namespace mszip_test

@@ -20,13 +20,13 @@ class ReferenceQuantumDecoder {
             positionBase_[slot] = base;
             base += 1 << positionExtra_[slot];
         }
-        static const int kLengthExtra[27] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+        static const int LENGTH_EXTRA[27] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
                                              3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
         base = 0;
         for (int slot = 0; slot < 27; ++slot) {
-            lengthExtra_[slot] = kLengthExtra[slot];
+            lengthExtra_[slot] = LENGTH_EXTRA[slot];
             lengthBase_[slot] = base;
-            base += 1 << kLengthExtra[slot];
+            base += 1 << LENGTH_EXTRA[slot];
         }
     }
 

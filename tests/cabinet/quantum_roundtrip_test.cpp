@@ -53,17 +53,18 @@ std::vector<uint8_t> PlantedMatches(int windowBits, uint32_t seed) {
     };
     int lengthSlot = 0;
     for (int slot = 2 * windowBits - 1; slot >= 0; --slot) {
-        const uint32_t low = kQuantumSlots.positionBase[slot] + 1;
+        const uint32_t low = QUANTUM_SLOTS.positionBase[slot] + 1;
         const uint32_t high =
-            kQuantumSlots.positionBase[slot] + (1u << kQuantumSlots.positionExtra[slot]);
+            QUANTUM_SLOTS.positionBase[slot] + (1u << QUANTUM_SLOTS.positionExtra[slot]);
         for (uint32_t distance : {high, low}) {
-            for (int end = 0; end < 2; ++end, lengthSlot = (lengthSlot + 1) % kQuantumLengthSlots) {
-                uint32_t length = kQuantumSlots.lengthBase[lengthSlot] + 5;
-                if (end) length += (1u << kQuantumSlots.lengthExtra[lengthSlot]) - 1;
+            for (int end = 0; end < 2;
+                 ++end, lengthSlot = (lengthSlot + 1) % QUANTUM_LENGTH_SLOTS) {
+                uint32_t length = QUANTUM_SLOTS.lengthBase[lengthSlot] + 5;
+                if (end) length += (1u << QUANTUM_SLOTS.lengthExtra[lengthSlot]) - 1;
                 copy(distance, length);
             }
-            if (distance <= kQuantumLength3Limit) copy(distance, 3);
-            if (distance <= kQuantumLength4Limit) copy(distance, 4);
+            if (distance <= QUANTUM_LENGTH3_LIMIT) copy(distance, 3);
+            if (distance <= QUANTUM_LENGTH4_LIMIT) copy(distance, 4);
         }
     }
     return data;
@@ -85,7 +86,7 @@ TEST(QuantumRoundTrip, EveryPositionAndLengthSlotWithEveryExtraBitSize) {
         for (int slot = 0; slot < slots; ++slot) {
             EXPECT_GT(stats.positionSlots[2][slot], 0u) << "longer, slot " << slot;
         }
-        for (int slot = 0; slot < kQuantumLengthSlots; ++slot) {
+        for (int slot = 0; slot < QUANTUM_LENGTH_SLOTS; ++slot) {
             EXPECT_GT(stats.lengthSlots[slot], 0u) << "length slot " << slot;
         }
         DecoderHandle handle = CreateDecoder(bits);
