@@ -1,10 +1,10 @@
 // What every program of the companion answers before it does any work:
 // its version, and help that lists only what is built.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
+
+#include "tests/support/shell_command.h"
 
 namespace {
 
@@ -13,18 +13,12 @@ struct Answer {
     std::string out;
 };
 
+// What program prints on standard output for arguments, and its exit status.
 Answer Ask(const std::string& program, const std::string& arguments) {
-    const std::string command =
-        std::string(PELMO_BINARY_DIR) + "/tools/" + program + " " + arguments + " 2>/dev/null";
-    Answer answer;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return answer;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) answer.out.append(buffer, n);
-    const int status = pclose(pipe);
-    answer.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return answer;
+    const pelmo::testing::ShellOutcome outcome = pelmo::testing::RunShell(
+        "{ " + std::string(PELMO_BINARY_DIR) + "/tools/" + program + " " + arguments +
+        " 2>/dev/null; }");
+    return {outcome.status, outcome.output};
 }
 
 TEST(FrontDoor, VersionAndHelpForEveryProgram) {
