@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "install/file_utils.h"
@@ -62,10 +63,32 @@ std::string JournalPath(const InstallationRun& run) {
 
 // Undoes a version whose renames had not begun: its temporary files and the
 // folders it created go.
+// A kill can fall between a temporary file's creation and its line in the
+// journal, so the folders the version wrote into are also swept for leftover
+// temporaries (".NAME.pelmo-PID-N"; only one upgrader runs at a time).
+void RemoveLeftoverTemporaries(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 1 && name[0] == '.' && name.find(".pelmo-") != std::string::npos)
+            ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    }
+    ::closedir(dir);
+}
+
 void RollBack(const JournalContent& content) {
-    for (const auto& file : content.files) ::unlink(file.first.c_str());
-    for (auto it = content.folders.rbegin(); it != content.folders.rend(); ++it)
+    std::set<std::string> written;
+    for (const auto& file : content.files) {
+        ::unlink(file.first.c_str());
+        const auto slash = file.first.rfind('/');
+        if (slash != std::string::npos) written.insert(file.first.substr(0, slash));
+    }
+    for (const std::string& folder : written) RemoveLeftoverTemporaries(folder);
+    for (auto it = content.folders.rbegin(); it != content.folders.rend(); ++it) {
+        RemoveLeftoverTemporaries(*it);
         ::rmdir(it->c_str());
+    }
 }
 
 // The second half of a version's installation, from the journal's content:
