@@ -23,12 +23,6 @@ constexpr uint32_t SIGNATURE = uint32_t('M') | uint32_t('D') << 8 | uint32_t('I'
 constexpr uint32_t LITERAL_LENGTH_MASK = (1u << LITERAL_LENGTH_ROOT_BITS) - 1;
 constexpr uint32_t DISTANCE_MASK = (1u << DISTANCE_ROOT_BITS) - 1;
 
-// The fast loop runs while this much output room and input are left: one
-// iteration writes at most two literals and a 258-byte match, and a match copy
-// may spill 16 bytes past its end (they are put back afterwards).
-constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 + 258 + 16 + 8;
-constexpr std::ptrdiff_t FAST_INPUT_ROOM = 16;
-
 struct DecodingState {
     BitReader reader;
     uint8_t* outputStart = nullptr;
@@ -96,13 +90,33 @@ bool CopyMatchExact(DecodingState& state, uint8_t*& out, uint32_t distance, uint
     return true;
 }
 
-// Copies a match inside the current block with whole words. Writes up to 16
-// bytes past the end and restores them, since they may still hold history.
+inline void Store64(uint8_t* p, uint64_t value) {
+    if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+    std::memcpy(p, &value, 8);
+}
+
+// For a distance d below 8: the multiplier that repeats d bytes across a
+// word, and the whole periods per word, by which the copy steps.
+constexpr uint64_t PATTERN_REPEAT[8] = {0,
+                                        0x0101010101010101,
+                                        0x0001000100010001,
+                                        0x0001000001000001,
+                                        0x0000000100000001,
+                                        0x0000010000000001,
+                                        0x0001000000000001,
+                                        0x0100000000000001};
+constexpr uint8_t PATTERN_STEP[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+
+// How far a match copy may write past the match's end.
+constexpr std::ptrdiff_t MATCH_SPILL = 16;
+
+// Copies a match inside the current block with whole words, writing up to
+// MATCH_SPILL bytes past its end. From distance 8 on, every word's source lies
+// wholly before the word itself, so word copies repeat overlapping bytes as
+// byte copies would.
 inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* source = out - distance;
     uint8_t* const end = out + length;
-    uint8_t saved[16];
-    std::memcpy(saved, end, 16);
     if (distance >= 16) {
         do {
             std::memcpy(out, source, 16);
@@ -115,140 +129,201 @@ inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
             out += 8;
             source += 8;
         } while (out < end);
-    } else if (distance == 1) {
-        std::memset(out, *source, length);
     } else {
-        uint8_t pattern[8];
-        for (uint32_t i = 0; i < 8; ++i)
-            pattern[i] = i < distance ? source[i] : pattern[i - distance];
-        const uint32_t step = 8 - 8 % distance;  // whole periods per word
+        // The d bytes before `out` repeated across a word; the load reaches
+        // past `out` into the room ahead, whose bytes the mask drops.
+        const uint64_t period = Load64(source) & ((uint64_t(1) << (8 * distance)) - 1);
+        const uint64_t pattern = period * PATTERN_REPEAT[distance];
+        const uint32_t step = PATTERN_STEP[distance];
         do {
-            std::memcpy(out, pattern, 8);
+            Store64(out, pattern);
             out += step;
         } while (out < end);
     }
-    std::memcpy(end, saved, 16);
+}
+
+// The fast loop's end: the bit reader, the output position and, when decoding
+// ended inside the loop, how.
+struct FastResult {
+    bool finished;
+    Status status;
+};
+
+// The fast loop runs while this much output room and input are left: one
+// iteration writes at most four literals or a 258-byte match with its spill,
+// and refills once (an 8-byte load).
+constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 258 + MATCH_SPILL;
+constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
+
+// Decodes codes with whole-word refills and no bounds checks while at least
+// FAST_INPUT_ROOM bytes of input and FAST_OUTPUT_ROOM bytes of output room
+// remain. Shaped for speed: the next literal/length entry is looked up as soon
+// as the bits before it are consumed, ahead of the match copy, so lookups do
+// not wait on copies.
+[[gnu::always_inline]] inline FastResult DecodeFast(DecodingState& state, uint8_t*& outRef,
+                                                     const uint32_t* literalLength,
+                                                     const uint32_t* distances) {
+    BitReader& reader = state.reader;
+    FastResult result{false, Status::BlockDone};
+    if (reader.end - reader.next < FAST_INPUT_ROOM || state.outputEnd - outRef < FAST_OUTPUT_ROOM)
+        return result;
+    uint8_t* out = outRef;
+    uint8_t* const outStart = state.outputStart;
+    uint8_t* const outLimit = state.outputEnd - FAST_OUTPUT_ROOM;
+    const uint8_t* in = reader.next;
+    const uint8_t* const inLimit = reader.end - FAST_INPUT_ROOM;
+    // Spilled bytes of a match copy are put back while they may still be
+    // history that a later match reads.
+    const uint8_t* const historyEnd = outStart + state.historyFilled;
+    uint64_t bits = reader.bits;
+    // Only the low byte of `count` is the number of valid bits: whole entries
+    // are subtracted from it, and their bits 8 and up fall into its high bytes.
+    uint32_t count = reader.count;
+
+    // Bits above the count are zero or already the bits of the bytes at `in`
+    // (see BitReader), so OR-ing in a whole word is exact; `in` moves past
+    // the whole bytes taken, and the count becomes 56 + count % 8.
+    auto refill = [&] {
+        bits |= Load64(in) << (count & 63);
+        in += 7 - ((count >> 3) & 7);
+        count |= 56;
+    };
+    auto consume = [&](uint32_t entry) {
+        bits >>= entry & 63;
+        count -= entry;
+    };
+    // A length's or distance's extra bits sit between its code and the bits
+    // the entry consumed; `before` is the buffer as it was before consuming.
+    auto extra = [](uint64_t before, uint32_t entry) {
+        const uint64_t upToExtra = before & ((uint64_t(1) << (entry & 63)) - 1);
+        return uint32_t(upToExtra >> ((entry >> 8) & 63));
+    };
+
+    refill();
+    uint32_t entry = literalLength[bits & LITERAL_LENGTH_MASK];
+    // At the top of each iteration: at least 56 bits are held, `entry` is the
+    // literal/length entry for them, and the room checked allows one more
+    // iteration without a bound check. 56 bits cover four root literals
+    // (11 bits each) and the next lookup, or a length with its extra bits
+    // (20 bits) and a distance with its extra bits (28 bits).
+    while (in <= inLimit && out <= outLimit) {
+        if (EntryIsLiteral(entry)) {
+            consume(entry);
+            *out++ = EntryLiteral(entry);
+            entry = literalLength[bits & LITERAL_LENGTH_MASK];
+            if (EntryIsLiteral(entry)) {
+                consume(entry);
+                *out++ = EntryLiteral(entry);
+                entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                if (EntryIsLiteral(entry)) {
+                    consume(entry);
+                    *out++ = EntryLiteral(entry);
+                    entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                    if (EntryIsLiteral(entry)) {
+                        consume(entry);
+                        *out++ = EntryLiteral(entry);
+                        entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                    }
+                }
+            }
+            // At most 44 bits went, so the lookup above saw 11 valid bits;
+            // refilling only adds bits above them.
+            refill();
+            continue;
+        }
+        if (entry & ENTRY_SPECIAL) {
+            if (!(entry & ENTRY_SUBTABLE)) {
+                if (entry & ENTRY_INVALID) {
+                    result = {true, Status::Error};
+                } else {
+                    consume(entry);
+                    result = {true, Status::BlockDone};
+                }
+                break;
+            }
+            consume(entry);
+            entry = literalLength[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
+            if (EntryIsLiteral(entry)) {
+                consume(entry);
+                *out++ = EntryLiteral(entry);
+                refill();
+                entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                continue;
+            }
+            if (entry & (ENTRY_END | ENTRY_INVALID)) {
+                if (entry & ENTRY_INVALID) {
+                    result = {true, Status::Error};
+                } else {
+                    consume(entry);
+                    result = {true, Status::BlockDone};
+                }
+                break;
+            }
+        }
+        uint64_t before = bits;
+        consume(entry);
+        uint32_t length = EntryValue(entry) + extra(before, entry);
+
+        entry = distances[bits & DISTANCE_MASK];
+        if (entry & ENTRY_SPECIAL) {
+            if (entry & ENTRY_INVALID) {
+                result = {true, Status::Error};
+                break;
+            }
+            consume(entry);
+            entry = distances[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
+            if (entry & ENTRY_INVALID) {
+                result = {true, Status::Error};
+                break;
+            }
+        }
+        before = bits;
+        consume(entry);
+        const uint32_t distance = EntryValue(entry) + extra(before, entry);
+
+        // At least 8 bits are left; the refill is safe because `in` was
+        // checked at the top and this is the iteration's only refill.
+        refill();
+        entry = literalLength[bits & LITERAL_LENGTH_MASK];
+
+        if (distance > uint32_t(out - outStart)) {
+            if (!CopyFromHistory(state, out, distance, length)) {
+                result = {true, Status::Error};
+                break;
+            }
+            if (length == 0) continue;
+        }
+        uint8_t* const end = out + length;
+        if (end < historyEnd) {
+            uint8_t saved[MATCH_SPILL];
+            std::memcpy(saved, end, MATCH_SPILL);
+            CopyMatchFast(out, distance, length);
+            std::memcpy(end, saved, MATCH_SPILL);
+        } else {
+            CopyMatchFast(out, distance, length);
+        }
+        out = end;
+    }
+
+    count &= 63;
+    reader.bits = bits & ((uint64_t(1) << count) - 1);
+    reader.count = count;
+    reader.next = in;
+    outRef = out;
+    return result;
 }
 
 // Decodes literal/length and distance codes until the end-of-block code, a
-// full output buffer or an error. First a fast loop with whole-word refills
-// while input and output room allow, then one code at a time.
+// full output buffer or an error. First the fast loop, then one code at a
+// time near the ends of the input and the output.
 Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const uint32_t* distances) {
     BitReader& reader = state.reader;
     uint8_t* out = state.output;
     uint8_t* const outEnd = state.outputEnd;
-    uint8_t* const outStart = state.outputStart;
-
-    if (reader.end - reader.next >= FAST_INPUT_ROOM && outEnd - out >= FAST_OUTPUT_ROOM) {
-        uint64_t bits = reader.bits;
-        unsigned count = reader.count;
-        const uint8_t* in = reader.next;
-        const uint8_t* const inLimit = reader.end - FAST_INPUT_ROOM;
-        uint8_t* const outLimit = outEnd - FAST_OUTPUT_ROOM;
-        bool finished = false;  // else the loop ran out of room
-        Status status = Status::BlockDone;
-
-        // Bits above `count` are zero or already equal to the bytes at `in`
-        // (see BitReader), so OR-ing in a whole word is exact; `in` moves
-        // past the whole bytes taken, and count becomes 56 + count % 8.
-        auto refill = [&] {
-            bits |= Load64(in) << count;
-            in += (63 - count) >> 3;
-            count |= 56;
-        };
-        auto drop = [&](unsigned n) {
-            bits >>= n;
-            count -= n;
-        };
-
-        // At the top of each iteration at least FAST_INPUT_ROOM bytes lie at
-        // `in` and at least FAST_OUTPUT_ROOM bytes of room at `out`, so no
-        // step below checks a bound. A refill loads 8 bytes and advances `in`
-        // by at most 7; an iteration refills at most twice, so the second
-        // load still ends inside the input. After a refill 56 bits or more
-        // are held: enough for three literal codes (15 bits each), and after
-        // the second refill for a length code with its extra bits (15 + 5)
-        // and a distance code with its extra bits (15 + 13). The output room
-        // covers two literals, the longest match and the 16 bytes
-        // CopyMatchFast may write past it.
-        while (in <= inLimit && out <= outLimit) {
-            refill();
-            uint32_t entry = literalLength[bits & LITERAL_LENGTH_MASK];
-            if (entry & ENTRY_LITERAL) {
-                drop(EntryDrop(entry));
-                *out++ = uint8_t(entry >> 12);
-                entry = literalLength[bits & LITERAL_LENGTH_MASK];
-                if (entry & ENTRY_LITERAL) {
-                    drop(EntryDrop(entry));
-                    *out++ = uint8_t(entry >> 12);
-                    entry = literalLength[bits & LITERAL_LENGTH_MASK];
-                    if (entry & ENTRY_LITERAL) {
-                        drop(EntryDrop(entry));
-                        *out++ = uint8_t(entry >> 12);
-                        continue;
-                    }
-                }
-                refill();  // at least 56 bits again for a length and distance
-            }
-            if (entry & ENTRY_SUBTABLE) {
-                drop(EntryDrop(entry));
-                entry =
-                    literalLength[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
-                if (entry & ENTRY_LITERAL) {
-                    drop(EntryDrop(entry));
-                    *out++ = uint8_t(entry >> 12);
-                    continue;
-                }
-            }
-            if (entry & (ENTRY_END | ENTRY_INVALID)) {
-                if (entry & ENTRY_INVALID) {
-                    status = Status::Error;
-                } else {
-                    drop(EntryDrop(entry));
-                    status = Status::BlockDone;
-                }
-                finished = true;
-                break;
-            }
-            uint32_t length =
-                EntryValue(entry) +
-                uint32_t((bits & ((uint64_t(1) << EntryDrop(entry)) - 1)) >> EntryCodeBits(entry));
-            drop(EntryDrop(entry));
-
-            entry = distances[bits & DISTANCE_MASK];
-            if (entry & ENTRY_SUBTABLE) {
-                drop(EntryDrop(entry));
-                entry = distances[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
-            }
-            if (entry & ENTRY_INVALID) {
-                status = Status::Error;
-                finished = true;
-                break;
-            }
-            const uint32_t distance =
-                EntryValue(entry) +
-                uint32_t((bits & ((uint64_t(1) << EntryDrop(entry)) - 1)) >> EntryCodeBits(entry));
-            drop(EntryDrop(entry));
-
-            if (distance > uint32_t(out - outStart)) {
-                if (!CopyFromHistory(state, out, distance, length)) {
-                    status = Status::Error;
-                    finished = true;
-                    break;
-                }
-                if (length == 0) continue;
-            }
-            CopyMatchFast(out, distance, length);
-            out += length;
-        }
-
-        reader.bits = bits & ((uint64_t(1) << count) - 1);
-        reader.count = count;
-        reader.next = in;
-        if (finished) {
-            state.output = out;
-            return status;
-        }
+    const FastResult fast = DecodeFast(state, out, literalLength, distances);
+    if (fast.finished) {
+        state.output = out;
+        return fast.status;
     }
 
     Status status;
@@ -265,7 +340,7 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
         }
         if (entry & ENTRY_LITERAL) {
             reader.Drop(EntryDrop(entry));
-            *out++ = uint8_t(entry >> 12);
+            *out++ = EntryLiteral(entry);
             continue;
         }
         if (entry & ENTRY_INVALID) {
