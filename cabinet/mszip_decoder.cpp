@@ -108,7 +108,7 @@ constexpr uint64_t PATTERN_REPEAT[8] = {0,
 constexpr uint8_t PATTERN_STEP[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 
 // How far a match copy may write past the match's end.
-constexpr std::ptrdiff_t MATCH_SPILL = 16;
+constexpr std::ptrdiff_t MATCH_SPILL = 24;
 
 // Copies a match inside the current block with whole words, writing up to
 // MATCH_SPILL bytes past its end. From distance 8 on, every word's source lies
@@ -117,18 +117,27 @@ constexpr std::ptrdiff_t MATCH_SPILL = 16;
 inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* source = out - distance;
     uint8_t* const end = out + length;
-    if (distance >= 16) {
-        do {
-            std::memcpy(out, source, 16);
-            out += 16;
-            source += 16;
-        } while (out < end);
-    } else if (distance >= 8) {
-        do {
-            std::memcpy(out, source, 8);
-            out += 8;
-            source += 8;
-        } while (out < end);
+    if (distance >= 8) {
+        // Three words first: most matches are no longer.
+        std::memcpy(out, source, 8);
+        std::memcpy(out + 8, source + 8, 8);
+        std::memcpy(out + 16, source + 16, 8);
+        if (length <= 24) return;
+        out += 24;
+        source += 24;
+        if (distance >= 16) {
+            do {
+                std::memcpy(out, source, 16);
+                out += 16;
+                source += 16;
+            } while (out < end);
+        } else {
+            do {
+                std::memcpy(out, source, 8);
+                out += 8;
+                source += 8;
+            } while (out < end);
+        }
     } else {
         // The d bytes before `out` repeated across a word; the load reaches
         // past `out` into the room ahead, whose bytes the mask drops.
@@ -137,7 +146,8 @@ inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
         const uint32_t step = PATTERN_STEP[distance];
         do {
             Store64(out, pattern);
-            out += step;
+            Store64(out + step, pattern);
+            out += 2 * step;
         } while (out < end);
     }
 }
@@ -150,7 +160,7 @@ struct FastResult {
 };
 
 // The fast loop runs while this much output room and input are left: one
-// iteration writes at most four literals or a 258-byte match with its spill,
+// iteration writes at most three literals or a 258-byte match with its spill,
 // and refills once (an 8-byte load).
 constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 258 + MATCH_SPILL;
 constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
@@ -203,7 +213,7 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
     uint32_t entry = literalLength[bits & LITERAL_LENGTH_MASK];
     // At the top of each iteration: at least 56 bits are held, `entry` is the
     // literal/length entry for them, and the room checked allows one more
-    // iteration without a bound check. 56 bits cover four root literals
+    // iteration without a bound check. 56 bits cover three root literals
     // (11 bits each) and the next lookup, or a length with its extra bits
     // (20 bits) and a distance with its extra bits (28 bits).
     while (in <= inLimit && out <= outLimit) {
@@ -219,14 +229,9 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
                     consume(entry);
                     *out++ = EntryLiteral(entry);
                     entry = literalLength[bits & LITERAL_LENGTH_MASK];
-                    if (EntryIsLiteral(entry)) {
-                        consume(entry);
-                        *out++ = EntryLiteral(entry);
-                        entry = literalLength[bits & LITERAL_LENGTH_MASK];
-                    }
                 }
             }
-            // At most 44 bits went, so the lookup above saw 11 valid bits;
+            // At most 33 bits went, so the lookup above saw 11 valid bits;
             // refilling only adds bits above them.
             refill();
             continue;
