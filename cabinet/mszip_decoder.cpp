@@ -265,9 +265,11 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
                 break;
             }
         }
+        // Length and distance entries have no literal flag: their base is
+        // all of the entry above the value shift.
         uint64_t before = bits;
         consume(entry);
-        uint32_t length = EntryValue(entry) + extra(before, entry);
+        uint32_t length = (entry >> ENTRY_VALUE_SHIFT) + extra(before, entry);
 
         entry = distances[bits & DISTANCE_MASK];
         if (entry & ENTRY_SPECIAL) {
@@ -284,7 +286,7 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
         }
         before = bits;
         consume(entry);
-        const uint32_t distance = EntryValue(entry) + extra(before, entry);
+        const uint32_t distance = (entry >> ENTRY_VALUE_SHIFT) + extra(before, entry);
 
         // At least 8 bits are left; the refill is safe because `in` was
         // checked at the top and this is the iteration's only refill.
