@@ -37,8 +37,12 @@ inline constexpr unsigned ENTRY_VALUE_SHIFT = 16;
 inline constexpr bool EntryIsLiteral(uint32_t entry) { return int32_t(entry) < 0; }
 inline constexpr unsigned EntryDrop(uint32_t entry) { return entry & 0xFF; }
 inline constexpr unsigned EntryCodeBits(uint32_t entry) { return (entry >> 8) & 15; }
-inline constexpr unsigned EntryValue(uint32_t entry) { return (entry >> ENTRY_VALUE_SHIFT) & 0x7FFF; }
-inline constexpr uint8_t EntryLiteral(uint32_t entry) { return uint8_t(entry >> ENTRY_VALUE_SHIFT); }
+inline constexpr unsigned EntryValue(uint32_t entry) {
+    return (entry >> ENTRY_VALUE_SHIFT) & 0x7FFF;
+}
+inline constexpr uint8_t EntryLiteral(uint32_t entry) {
+    return uint8_t(entry >> ENTRY_VALUE_SHIFT);
+}
 
 inline constexpr unsigned MAX_CODE_BITS = 15;
 inline constexpr unsigned LITERAL_LENGTH_SYMBOLS = 288;  // 286 and 287 never occur
@@ -72,17 +76,21 @@ inline constexpr Leaf LiteralLengthLeaf(unsigned symbol) {
     if (symbol < 256) return {ENTRY_LITERAL | (symbol << ENTRY_VALUE_SHIFT), 0};
     if (symbol == 256) return {ENTRY_END, 0};
     if (symbol < 286)
-        return {uint32_t(LENGTH_BASE[symbol - 257]) << ENTRY_VALUE_SHIFT, LENGTH_EXTRA[symbol - 257]};
+        return {uint32_t(LENGTH_BASE[symbol - 257]) << ENTRY_VALUE_SHIFT,
+                LENGTH_EXTRA[symbol - 257]};
     return {ENTRY_INVALID, 0};
 }
 
 inline constexpr Leaf DistanceLeaf(unsigned symbol) {
-    if (symbol < 30) return {uint32_t(DISTANCE_BASE[symbol]) << ENTRY_VALUE_SHIFT, DISTANCE_EXTRA[symbol]};
+    if (symbol < 30)
+        return {uint32_t(DISTANCE_BASE[symbol]) << ENTRY_VALUE_SHIFT, DISTANCE_EXTRA[symbol]};
     return {ENTRY_INVALID, 0};
 }
 
 // Leaves of a code-length code: the value is the symbol itself (0 to 18).
-inline constexpr Leaf CodeLengthLeaf(unsigned symbol) { return {uint32_t(symbol) << ENTRY_VALUE_SHIFT, 0}; }
+inline constexpr Leaf CodeLengthLeaf(unsigned symbol) {
+    return {uint32_t(symbol) << ENTRY_VALUE_SHIFT, 0};
+}
 
 template <unsigned Count, typename Make>
 constexpr auto MakeLeaves(Make make) {
@@ -126,8 +134,8 @@ inline constexpr auto REVERSED_BYTES = [] {
 // A canonical code (most significant bit first) as a table index (least
 // significant bit first); length 1 to 16.
 inline constexpr unsigned ReverseBits(unsigned code, unsigned length) {
-    const unsigned reversed = unsigned(REVERSED_BYTES.byte[code & 0xFF]) << 8 |
-                              REVERSED_BYTES.byte[(code >> 8) & 0xFF];
+    const unsigned reversed =
+        unsigned(REVERSED_BYTES.byte[code & 0xFF]) << 8 | REVERSED_BYTES.byte[(code >> 8) & 0xFF];
     return reversed >> (16 - length);
 }
 

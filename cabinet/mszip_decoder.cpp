@@ -171,8 +171,8 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
 // as the bits before it are consumed, ahead of the match copy, so lookups do
 // not wait on copies.
 [[gnu::always_inline]] inline FastResult DecodeFast(DecodingState& state, uint8_t*& outRef,
-                                                     const uint32_t* literalLength,
-                                                     const uint32_t* distances) {
+                                                    const uint32_t* literalLength,
+                                                    const uint32_t* distances) {
     BitReader& reader = state.reader;
     FastResult result{false, Status::BlockDone};
     if (reader.end - reader.next < FAST_INPUT_ROOM || state.outputEnd - outRef < FAST_OUTPUT_ROOM)
