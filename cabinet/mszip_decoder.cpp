@@ -211,12 +211,19 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
 
     refill();
     uint32_t entry = literalLength[bits & LITERAL_LENGTH_MASK];
-    // At the top of each iteration: at least 56 bits are held, `entry` is the
-    // literal/length entry for them, and the room checked allows one more
-    // iteration without a bound check. 56 bits cover three root literals
-    // (11 bits each) and the next lookup, or a length with its extra bits
-    // (20 bits) and a distance with its extra bits (28 bits).
+    // At the top of each iteration `entry` is the literal/length entry for
+    // the low bits, looked up with at least 11 of them valid, and the room
+    // checked allows one iteration without a bound check. The refill comes
+    // first: it only adds bits above the count, so it does not change
+    // `entry`, and it runs while that lookup is still in flight instead of
+    // between a code and the next lookup. Afterwards the count is at least
+    // 56, and all 64 bits of the buffer are stream bits (the load fills it
+    // up; the count only takes whole bytes). That covers three root literals
+    // (11 bits each) and the next lookup, or a length with its extra bits (20
+    // bits), a distance with its extra bits (28 bits) and the next lookup
+    // (11 bits, within the 64).
     while (in <= inLimit && out <= outLimit) {
+        refill();
         if (EntryIsLiteral(entry)) {
             consume(entry);
             *out++ = EntryLiteral(entry);
@@ -231,9 +238,6 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
                     entry = literalLength[bits & LITERAL_LENGTH_MASK];
                 }
             }
-            // At most 33 bits went, so the lookup above saw 11 valid bits;
-            // refilling only adds bits above them.
-            refill();
             continue;
         }
         if (entry & ENTRY_SPECIAL) {
@@ -251,7 +255,6 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
             if (EntryIsLiteral(entry)) {
                 consume(entry);
                 *out++ = EntryLiteral(entry);
-                refill();
                 entry = literalLength[bits & LITERAL_LENGTH_MASK];
                 continue;
             }
@@ -288,9 +291,6 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
         consume(entry);
         const uint32_t distance = (entry >> ENTRY_VALUE_SHIFT) + extra(before, entry);
 
-        // At least 8 bits are left; the refill is safe because `in` was
-        // checked at the top and this is the iteration's only refill.
-        refill();
         entry = literalLength[bits & LITERAL_LENGTH_MASK];
 
         if (distance > uint32_t(out - outStart)) {
