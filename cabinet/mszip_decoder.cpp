@@ -152,6 +152,21 @@ inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
+// The bits of `value` below the count in the low byte of `entry` (at most
+// 63). The BMI2 build says so in one instruction, which the compiler does not
+// find by itself inside the loop; it runs only where BMI2 was found.
+template <bool Bmi2>
+[[gnu::always_inline]] inline uint64_t LowBits(uint64_t value, uint64_t entry) {
+#if defined(__x86_64__)
+    if constexpr (Bmi2) {
+        uint64_t low;
+        asm("bzhi %2, %1, %0" : "=r"(low) : "r"(value), "r"(entry));
+        return low;
+    }
+#endif
+    return value & ((uint64_t(1) << (entry & 63)) - 1);
+}
+
 // The fast loop's end: the bit reader, the output position and, when decoding
 // ended inside the loop, how.
 struct FastResult {
@@ -170,6 +185,7 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
 // remain. Shaped for speed: the next literal/length entry is looked up as soon
 // as the bits before it are consumed, ahead of the match copy, so lookups do
 // not wait on copies.
+template <bool Bmi2>
 [[gnu::always_inline]] inline FastResult DecodeFast(DecodingState& state, uint8_t*& outRef,
                                                     const uint32_t* literalLength,
                                                     const uint32_t* distances) {
@@ -205,8 +221,7 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
     // A length's or distance's extra bits sit between its code and the bits
     // the entry consumed; `before` is the buffer as it was before consuming.
     auto extra = [](uint64_t before, uint32_t entry) {
-        const uint64_t upToExtra = before & ((uint64_t(1) << (entry & 63)) - 1);
-        return uint32_t(upToExtra >> ((entry >> 8) & 63));
+        return uint32_t(LowBits<Bmi2>(before, entry) >> ((entry >> 8) & 63));
     };
 
     refill();
@@ -294,10 +309,15 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
         entry = literalLength[bits & LITERAL_LENGTH_MASK];
 
         if (distance > uint32_t(out - outStart)) {
-            if (!CopyFromHistory(state, out, distance, length)) {
+            // Copies of the position and length keep the loop's own in registers.
+            uint8_t* historyOut = out;
+            uint32_t rest = length;
+            if (!CopyFromHistory(state, historyOut, distance, rest)) {
                 result = {true, Status::Error};
                 break;
             }
+            out = historyOut;
+            length = rest;
             if (length == 0) continue;
         }
         uint8_t* const end = out + length;
@@ -322,7 +342,7 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
 
 FastResult DecodeFastPlain(DecodingState& state, uint8_t*& out, const uint32_t* literalLength,
                            const uint32_t* distances) {
-    return DecodeFast(state, out, literalLength, distances);
+    return DecodeFast<false>(state, out, literalLength, distances);
 }
 
 // The same loop for processors with BMI2, whose shifts take their count from
@@ -332,7 +352,7 @@ FastResult DecodeFastPlain(DecodingState& state, uint8_t*& out, const uint32_t* 
 [[gnu::target("bmi2")]] FastResult DecodeFastBmi2(DecodingState& state, uint8_t*& out,
                                                   const uint32_t* literalLength,
                                                   const uint32_t* distances) {
-    return DecodeFast(state, out, literalLength, distances);
+    return DecodeFast<true>(state, out, literalLength, distances);
 }
 
 const bool HAS_BMI2 = [] {
