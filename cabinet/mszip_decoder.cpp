@@ -185,7 +185,11 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
 // remain. Shaped for speed: the next literal/length entry is looked up as soon
 // as the bits before it are consumed, ahead of the match copy, so lookups do
 // not wait on copies.
-template <bool Bmi2>
+//
+// With `KeepTail` (history left by the previous block is still in the buffer)
+// the bytes a match copy spills are put back afterwards: they may be history
+// that a later match reads.
+template <bool Bmi2, bool KeepTail>
 [[gnu::always_inline]] inline FastResult DecodeFast(DecodingState& state, uint8_t*& outRef,
                                                     const uint32_t* literalLength,
                                                     const uint32_t* distances) {
@@ -198,9 +202,6 @@ template <bool Bmi2>
     uint8_t* const outLimit = state.outputEnd - FAST_OUTPUT_ROOM;
     const uint8_t* in = reader.next;
     const uint8_t* const inLimit = reader.end - FAST_INPUT_ROOM;
-    // Spilled bytes of a match copy are put back while they may still be
-    // history that a later match reads.
-    const uint8_t* const historyEnd = outStart + state.historyFilled;
     uint64_t bits = reader.bits;
     // Only the low byte of `count` is the number of valid bits: whole entries
     // are subtracted from it, and their bits 8 and up fall into its high bytes.
@@ -321,7 +322,7 @@ template <bool Bmi2>
             if (length == 0) continue;
         }
         uint8_t* const end = out + length;
-        if (end < historyEnd) {
+        if constexpr (KeepTail) {
             uint8_t saved[MATCH_SPILL];
             std::memcpy(saved, end, MATCH_SPILL);
             CopyMatchFast(out, distance, length);
@@ -340,9 +341,24 @@ template <bool Bmi2>
     return result;
 }
 
+#if defined(__x86_64__) && defined(__BMI2__)
+constexpr bool BMI2_EVERYWHERE = true;
+#else
+constexpr bool BMI2_EVERYWHERE = false;
+#endif
+
+// The loop for the block at hand: history in the buffer or none.
+template <bool Bmi2>
+[[gnu::always_inline]] inline FastResult DecodeFastFor(DecodingState& state, uint8_t*& out,
+                                                       const uint32_t* literalLength,
+                                                       const uint32_t* distances) {
+    return state.historyFilled != 0 ? DecodeFast<Bmi2, true>(state, out, literalLength, distances)
+                                    : DecodeFast<Bmi2, false>(state, out, literalLength, distances);
+}
+
 FastResult DecodeFastPlain(DecodingState& state, uint8_t*& out, const uint32_t* literalLength,
                            const uint32_t* distances) {
-    return DecodeFast<false>(state, out, literalLength, distances);
+    return DecodeFastFor<BMI2_EVERYWHERE>(state, out, literalLength, distances);
 }
 
 // The same loop for processors with BMI2, whose shifts take their count from
@@ -352,7 +368,7 @@ FastResult DecodeFastPlain(DecodingState& state, uint8_t*& out, const uint32_t* 
 [[gnu::target("bmi2")]] FastResult DecodeFastBmi2(DecodingState& state, uint8_t*& out,
                                                   const uint32_t* literalLength,
                                                   const uint32_t* distances) {
-    return DecodeFast<true>(state, out, literalLength, distances);
+    return DecodeFastFor<true>(state, out, literalLength, distances);
 }
 
 const bool HAS_BMI2 = [] {
