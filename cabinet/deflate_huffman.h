@@ -164,7 +164,7 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
     uint16_t offset[MAX_CODE_BITS + 2] = {};
     for (unsigned length = 1; length <= MAX_CODE_BITS; ++length)
         offset[length + 1] = offset[length] + lengthCount[length];
-    uint16_t sorted[LITERAL_LENGTH_SYMBOLS] = {};
+    uint16_t sorted[LITERAL_LENGTH_SYMBOLS];  // only the first `codes` are written and read
     for (unsigned symbol = 0; symbol < count; ++symbol)
         if (lengths[symbol] != 0) sorted[offset[lengths[symbol]]++] = uint16_t(symbol);
     const unsigned codes = offset[MAX_CODE_BITS];  // offsets now point past each length

@@ -474,32 +474,16 @@ Status DecodeStored(DecodingState& state) {
     return Status::BlockDone;
 }
 
-// Reads a dynamic block's code lengths and builds its two tables.
-bool ReadDynamicTables(DecodingState& state) {
-    BitReader& reader = state.reader;
-    reader.Refill();
-    const unsigned literalCodes = reader.Take(5) + 257;
-    const unsigned distanceCodes = reader.Take(5) + 1;
-    const unsigned codeLengthCodes = reader.Take(4) + 4;
-    if (literalCodes > MAX_DYNAMIC_LITERAL_LENGTH_CODES ||
-        distanceCodes > MAX_DYNAMIC_DISTANCE_CODES)
-        return false;
-
-    uint8_t codeLengthLengths[CODE_LENGTH_SYMBOLS] = {};
-    reader.Refill();  // 19 x 3 bits fit
-    for (unsigned i = 0; i < codeLengthCodes; ++i)
-        codeLengthLengths[CODE_LENGTH_ORDER[i]] = uint8_t(reader.Take(3));
-    if (!BuildTable(codeLengthLengths, CODE_LENGTH_SYMBOLS, CODE_LENGTH_LEAVES.leaf,
-                    CODE_LENGTH_ROOT_BITS, state.codeLength, CODE_LENGTH_TABLE_SIZE,
-                    Completeness::Required))
-        return false;
-
-    const unsigned total = literalCodes + distanceCodes;
-    uint8_t* lengths = state.lengths;
+// Reads `total` code lengths with the code-length code's table. Works on a
+// copy of the bit reader: kept in registers, it is not reloaded after every
+// length stored.
+bool ReadCodeLengths(BitReader& shared, const uint32_t* codeLength, uint8_t* lengths,
+                     unsigned total) {
+    BitReader reader = shared;
     uint8_t previous = 0;
     for (unsigned i = 0; i < total;) {
         if (reader.count < CODE_LENGTH_ROOT_BITS + 7) reader.Refill();
-        const uint32_t entry = state.codeLength[reader.bits & (CODE_LENGTH_TABLE_SIZE - 1)];
+        const uint32_t entry = codeLength[reader.bits & (CODE_LENGTH_TABLE_SIZE - 1)];
         if (entry & ENTRY_INVALID) return false;
         reader.Drop(EntryDrop(entry));
         const unsigned symbol = EntryValue(entry);
@@ -522,6 +506,34 @@ bool ReadDynamicTables(DecodingState& state) {
         i += repeat;
         previous = value;
     }
+
+    shared = reader;
+    return true;
+}
+
+// Reads a dynamic block's code lengths and builds its two tables.
+bool ReadDynamicTables(DecodingState& state) {
+    BitReader& reader = state.reader;
+    reader.Refill();
+    const unsigned literalCodes = reader.Take(5) + 257;
+    const unsigned distanceCodes = reader.Take(5) + 1;
+    const unsigned codeLengthCodes = reader.Take(4) + 4;
+    if (literalCodes > MAX_DYNAMIC_LITERAL_LENGTH_CODES ||
+        distanceCodes > MAX_DYNAMIC_DISTANCE_CODES)
+        return false;
+
+    uint8_t codeLengthLengths[CODE_LENGTH_SYMBOLS] = {};
+    reader.Refill();  // 19 x 3 bits fit
+    for (unsigned i = 0; i < codeLengthCodes; ++i)
+        codeLengthLengths[CODE_LENGTH_ORDER[i]] = uint8_t(reader.Take(3));
+    if (!BuildTable(codeLengthLengths, CODE_LENGTH_SYMBOLS, CODE_LENGTH_LEAVES.leaf,
+                    CODE_LENGTH_ROOT_BITS, state.codeLength, CODE_LENGTH_TABLE_SIZE,
+                    Completeness::Required))
+        return false;
+
+    const unsigned total = literalCodes + distanceCodes;
+    uint8_t* lengths = state.lengths;
+    if (!ReadCodeLengths(reader, state.codeLength, lengths, total)) return false;
 
     return BuildTable(lengths, literalCodes, LITERAL_LENGTH_LEAVES.leaf, LITERAL_LENGTH_ROOT_BITS,
                       state.literalLength, LITERAL_LENGTH_TABLE_SIZE, Completeness::Required) &&
