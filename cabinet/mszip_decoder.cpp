@@ -108,7 +108,7 @@ constexpr uint64_t PATTERN_REPEAT[8] = {0,
 constexpr uint8_t PATTERN_STEP[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 
 // How far a match copy may write past the match's end.
-constexpr std::ptrdiff_t MATCH_SPILL = 24;
+constexpr std::ptrdiff_t MATCH_SPILL = 32;
 
 // Copies a match inside the current block with whole words, writing up to
 // MATCH_SPILL bytes past its end. From distance 8 on, every word's source lies
@@ -128,8 +128,9 @@ inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
         if (distance >= 16) {
             do {
                 std::memcpy(out, source, 16);
-                out += 16;
-                source += 16;
+                std::memcpy(out + 16, source + 16, 16);
+                out += 32;
+                source += 32;
             } while (out < end);
         } else {
             do {
