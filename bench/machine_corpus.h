@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <system_error>
 #include <vector>
 
@@ -50,6 +51,27 @@ void AppendTree(const fs::path& root, size_t budget, Accept accept, std::vector<
         const std::vector<uint8_t> data = ReadPrefix(file, budget - appended);
         if (accept(file, data)) out.insert(out.end(), data.begin(), data.end());
     }
+}
+
+// The mix of the LZX and Quantum benchmarks: C headers from /usr/include, the
+// start of the /usr/bin/cmake program, then documentation from /usr/share/doc
+// but for the files whose extension is in skippedDocs; each part up to its
+// budget.
+inline void AppendHeadersProgramAndDocs(size_t headerBytes, size_t programBytes,
+                                        size_t docBytes,
+                                        std::initializer_list<const char*> skippedDocs,
+                                        std::vector<uint8_t>& out) {
+    AppendTree(
+        "/usr/include", headerBytes,
+        [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, out);
+    AppendFile("/usr/bin/cmake", programBytes, out);
+    AppendTree(
+        "/usr/share/doc", docBytes,
+        [&skippedDocs](const fs::path& p, const auto&) {
+            return std::none_of(skippedDocs.begin(), skippedDocs.end(),
+                                [&p](const char* ext) { return p.extension() == ext; });
+        },
+        out);
 }
 
 }  // namespace bench_corpus
