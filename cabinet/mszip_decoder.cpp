@@ -258,22 +258,16 @@ template <bool Bmi2, bool KeepTail>
             continue;
         }
         if (entry & ENTRY_SPECIAL) {
-            if (!(entry & ENTRY_SUBTABLE)) {
-                if (entry & ENTRY_INVALID) {
-                    result = {true, Status::Error};
-                } else {
-                    consume(entry);
-                    result = {true, Status::BlockDone};
-                }
-                break;
-            }
-            consume(entry);
-            entry = literalLength[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
-            if (EntryIsLiteral(entry)) {
+            if (entry & ENTRY_SUBTABLE) {
                 consume(entry);
-                *out++ = EntryLiteral(entry);
-                entry = literalLength[bits & LITERAL_LENGTH_MASK];
-                continue;
+                entry =
+                    literalLength[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
+                if (EntryIsLiteral(entry)) {
+                    consume(entry);
+                    *out++ = EntryLiteral(entry);
+                    entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                    continue;
+                }
             }
             if (entry & (ENTRY_END | ENTRY_INVALID)) {
                 if (entry & ENTRY_INVALID) {
