@@ -50,27 +50,6 @@ double CpuSeconds() {
     std::exit(1);
 }
 
-Bytes MakeCorpus(size_t size) {
-    Bytes data;
-    bench_corpus::AppendTree(
-        "/usr/include", size / 4,
-        [](const fs::path& p, const Bytes&) { return p.extension() == ".h"; }, data);
-    bench_corpus::AppendTree(
-        "/usr/share/doc", size / 8,
-        [](const fs::path& p, const Bytes&) {
-            auto ext = p.extension();
-            return ext != ".gz" && ext != ".png" && ext != ".jpg" && ext != ".pdf";
-        },
-        data);
-    bench_corpus::AppendTree(
-        "/usr/lib/x86_64-linux-gnu", size / 4,
-        [](const fs::path& p, const Bytes&) { return p.string().find(".so") != std::string::npos; },
-        data);
-    bench_corpus::AppendTree(
-        "/usr/bin", size - data.size(), [](const fs::path&, const Bytes&) { return true; }, data);
-    return data;
-}
-
 struct Frames {
     std::vector<Bytes> blocks;
     size_t bytes = 0;
@@ -223,7 +202,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
     const std::string only = argc > 3 ? argv[3] : "";
     auto wanted = [&only](const char* codec) { return only.empty() || only == codec; };
-    const Bytes corpus = MakeCorpus(mib << 20);
+    const Bytes corpus = bench_corpus::MixedCorpus(mib << 20);
     const double mb = static_cast<double>(corpus.size()) / 1e6;
 
     const Frames mszip = wanted("mszip") ? IndependentMszip(corpus) : Frames{};

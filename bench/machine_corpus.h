@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -50,6 +51,33 @@ void AppendTree(const fs::path& root, size_t budget, Accept accept, std::vector<
         const std::vector<uint8_t> data = ReadPrefix(file, budget - appended);
         if (accept(file, data)) out.insert(out.end(), data.begin(), data.end());
     }
+}
+
+// A mix of C headers, documentation, shared libraries and programs, `size`
+// bytes in all (fewer on a machine with less).
+inline std::vector<uint8_t> MixedCorpus(size_t size) {
+    std::vector<uint8_t> data;
+    AppendTree(
+        "/usr/include", size / 4,
+        [](const fs::path& p, const std::vector<uint8_t>&) { return p.extension() == ".h"; },
+        data);
+    AppendTree(
+        "/usr/share/doc", size / 8,
+        [](const fs::path& p, const std::vector<uint8_t>&) {
+            auto ext = p.extension();
+            return ext != ".gz" && ext != ".png" && ext != ".jpg" && ext != ".pdf";
+        },
+        data);
+    AppendTree(
+        "/usr/lib/x86_64-linux-gnu", size / 4,
+        [](const fs::path& p, const std::vector<uint8_t>&) {
+            return p.string().find(".so") != std::string::npos;
+        },
+        data);
+    AppendTree(
+        "/usr/bin", size - data.size(),
+        [](const fs::path&, const std::vector<uint8_t>&) { return true; }, data);
+    return data;
 }
 
 }  // namespace bench_corpus
