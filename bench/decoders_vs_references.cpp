@@ -19,14 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
+#include "bench/processor_time.h"
 #include "bench/zlib_reference.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/folder_encoder.h"
@@ -34,21 +33,10 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-namespace fs = std::filesystem;
 constexpr size_t kFrame = 32768;
 
-// This thread's processor time: on a machine shared with other work it varies
-// far less than the wall clock.
-double CpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::exit(1);
-}
+using bench_time::CpuSeconds;
+using bench_time::Fail;
 
 struct Frames {
     std::vector<Bytes> blocks;

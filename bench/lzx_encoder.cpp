@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
+#include "bench/processor_time.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/lzx_encoder.h"
 
@@ -23,16 +23,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr size_t kFrame = 32768;
 
-double CpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::exit(1);
-}
+using bench_time::CpuSeconds;
+using bench_time::Fail;
 
 std::vector<Bytes> Encode(const cab::LzxEncoderOptions& options, const Bytes& data,
                           double* seconds) {
