@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -22,8 +21,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 struct Corpus {
     std::vector<uint8_t> data;
     std::vector<std::vector<uint8_t>> lzxFrames;
@@ -32,17 +29,8 @@ struct Corpus {
     size_t lzxBytes = 0;
 
     Corpus() {
-        bench_corpus::AppendTree(
-            "/usr/include", 6u << 20,
-            [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, data);
-        bench_corpus::AppendFile("/usr/bin/cmake", 16u << 20, data);
-        bench_corpus::AppendTree(
-            "/usr/share/doc", 3u << 20,
-            [](const fs::path& p, const auto&) {
-                auto ext = p.extension();
-                return ext != ".gz" && ext != ".png" && ext != ".jpg" && ext != ".pdf";
-            },
-            data);
+        bench_corpus::AppendHeadersProgramAndDocs(6u << 20, 16u << 20, 3u << 20,
+                                                  {".gz", ".png", ".jpg", ".pdf"}, data);
 
         cab::LzxEncoderOptions options;
         options.windowBits = 21;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -53,30 +54,52 @@ void AppendTree(const fs::path& root, size_t budget, Accept accept, std::vector<
     }
 }
 
-// A mix of C headers, documentation, shared libraries and programs, `size`
-// bytes in all (fewer on a machine with less).
+// The mix of the LZX and Quantum benchmarks: C headers from /usr/include, the
+// start of the /usr/bin/cmake program, then documentation from /usr/share/doc
+// but for the files whose extension is in skippedDocs; each part up to its
+// budget.
+inline void AppendHeadersProgramAndDocs(size_t headerBytes, size_t programBytes,
+                                        size_t docBytes,
+                                        std::initializer_list<const char*> skippedDocs,
+                                        std::vector<uint8_t>& out) {
+    AppendTree(
+        "/usr/include", headerBytes,
+        [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, out);
+    AppendFile("/usr/bin/cmake", programBytes, out);
+    AppendTree(
+        "/usr/share/doc", docBytes,
+        [&skippedDocs](const fs::path& p, const auto&) {
+            return std::none_of(skippedDocs.begin(), skippedDocs.end(),
+                                [&p](const char* ext) { return p.extension() == ext; });
+        },
+        out);
+}
+
+// The mix of the decoder comparison and the LZX encoder benchmark: C headers,
+// documentation, shared libraries and programs, `size` bytes in all (fewer on
+// a machine with less).
 inline std::vector<uint8_t> MixedCorpus(size_t size) {
     std::vector<uint8_t> data;
     AppendTree(
         "/usr/include", size / 4,
-        [](const fs::path& p, const std::vector<uint8_t>&) { return p.extension() == ".h"; },
+        [](const fs::path& p, const auto&) { return p.extension() == ".h"; },
         data);
     AppendTree(
         "/usr/share/doc", size / 8,
-        [](const fs::path& p, const std::vector<uint8_t>&) {
+        [](const fs::path& p, const auto&) {
             auto ext = p.extension();
             return ext != ".gz" && ext != ".png" && ext != ".jpg" && ext != ".pdf";
         },
         data);
     AppendTree(
         "/usr/lib/x86_64-linux-gnu", size / 4,
-        [](const fs::path& p, const std::vector<uint8_t>&) {
+        [](const fs::path& p, const auto&) {
             return p.string().find(".so") != std::string::npos;
         },
         data);
     AppendTree(
         "/usr/bin", size - data.size(),
-        [](const fs::path&, const std::vector<uint8_t>&) { return true; }, data);
+        [](const fs::path&, const auto&) { return true; }, data);
     return data;
 }
 

@@ -84,6 +84,14 @@ Source& TheSource() {
     return source;
 }
 
+// The bytes of the package fetched per second, and this process's peak memory.
+void ReportTransfers(benchmark::State& state, const Source& source) {
+    state.SetBytesProcessed(int64_t(state.iterations() * source.bytes));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
+}
+
 void BM_TransportFetchToFile(benchmark::State& state, bool hashed) {
     Source& source = TheSource();
     const std::string target = (source.folder / "ours.cab").string();
@@ -99,10 +107,7 @@ void BM_TransportFetchToFile(benchmark::State& state, bool hashed) {
         if (!result.ok) state.SkipWithError(result.error.c_str());
         benchmark::DoNotOptimize(hash.FinishHex());
     }
-    state.SetBytesProcessed(int64_t(state.iterations() * source.bytes));
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
+    ReportTransfers(state, source);
 }
 
 void BM_TransportFetchToFileThreeCuts(benchmark::State& state) {
@@ -114,10 +119,7 @@ void BM_TransportFetchToFileThreeCuts(benchmark::State& state) {
         pelmo::TransferResult result = pelmo::FetchToFile(source.cutAddress, target, {}, options);
         if (!result.ok) state.SkipWithError(result.error.c_str());
     }
-    state.SetBytesProcessed(int64_t(state.iterations() * source.bytes));
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
+    ReportTransfers(state, source);
 }
 
 void BM_CurlCommand(benchmark::State& state) {

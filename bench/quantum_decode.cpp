@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,8 +23,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 struct Corpus {
     std::vector<uint8_t> data;
     std::vector<std::vector<uint8_t>> quantumBlocks;
@@ -36,17 +33,8 @@ const Corpus& GetCorpus() {
     static const Corpus corpus = [] {
         Corpus c;
         const size_t part = 3u << 20;
-        bench_corpus::AppendTree(
-            "/usr/include", part,
-            [](const fs::path& p, const auto&) { return p.extension() == ".h"; }, c.data);
-        bench_corpus::AppendFile("/usr/bin/cmake", part, c.data);
-        bench_corpus::AppendTree(
-            "/usr/share/doc", part / 3,
-            [](const fs::path& p, const auto&) {
-                return p.extension() != ".gz" && p.extension() != ".png" &&
-                       p.extension() != ".html";
-            },
-            c.data);
+        bench_corpus::AppendHeadersProgramAndDocs(part, part, part / 3, {".gz", ".png", ".html"},
+                                                  c.data);
 
         cab::QuantumEncoder encoder(21);
         for (size_t offset = 0; offset < c.data.size(); offset += 32768) {

@@ -36,8 +36,9 @@ bool ReadDataBlock(CabContext* context, uint32_t partOffset, uint32_t* compresse
         CabDecryptRequest& r = context->decryptRequest;
         r.kind = CAB_DECRYPT_DATA_BLOCK;
         r.userData = context->userData;
-        r.blockReserve = headerSize > 8 ? header + 8 : nullptr;
-        r.blockReserveSize = static_cast<uint16_t>(headerSize - 8);
+        r.blockReserve =
+            headerSize > BLOCK_HEADER_FIXED_SIZE ? header + BLOCK_HEADER_FIXED_SIZE : nullptr;
+        r.blockReserveSize = static_cast<uint16_t>(headerSize - BLOCK_HEADER_FIXED_SIZE);
         r.data = context->compressedBuffer;
         r.dataSize = static_cast<uint16_t>(*compressedSize);
         r.isSplit = (partOffset != 0 || *uncompressedSize == 0) ? 1 : 0;
@@ -78,8 +79,11 @@ bool SeekFolder(CabContext* context, uint16_t folderIndex, bool continuation) {
         CabDecryptRequest& r = context->decryptRequest;
         r.kind = CAB_DECRYPT_NEW_FOLDER;
         r.userData = context->userData;
-        r.folderReserve = context->folderEntrySize > 8 ? context->folderEntry + 8 : nullptr;
-        r.folderReserveSize = static_cast<uint16_t>(context->folderEntrySize - 8);
+        const uint32_t entrySize = static_cast<uint32_t>(context->folderEntrySize);
+        r.folderReserve = entrySize > FOLDER_ENTRY_FIXED_SIZE
+                              ? context->folderEntry + FOLDER_ENTRY_FIXED_SIZE
+                              : nullptr;
+        r.folderReserveSize = static_cast<uint16_t>(entrySize - FOLDER_ENTRY_FIXED_SIZE);
         r.folderIndex = folderIndex;
         if (context->decrypt(&r) == -1) return Fail(context, CAB_ERROR_ABORTED);
     }

@@ -413,8 +413,7 @@ std::unique_ptr<CompoundStream> CompoundStorage::OpenStream(const CompoundElemen
     }
     const DirectoryEntry& e = f.entries[element.entry];
     if (e.size == 0)
-        return std::make_unique<CompoundStream>(file_, element.entry, 0,
-                                                std::vector<std::uint32_t>{}, 0);
+        return std::make_unique<CompoundStream>(file_, 0, std::vector<std::uint32_t>{}, 0);
     if (e.size < MINI_STREAM_CUTOFF) {
         if (!f.miniStreamError.empty()) {
             SetError(error, element.name + ": " + f.miniStreamError);
@@ -446,7 +445,7 @@ std::unique_ptr<CompoundStream> CompoundStorage::OpenStream(const CompoundElemen
             SetError(error, element.name + ": stream is longer than its mini chain");
             return nullptr;
         }
-        return std::make_unique<CompoundStream>(file_, element.entry, e.size, std::move(chain), 0);
+        return std::make_unique<CompoundStream>(file_, e.size, std::move(chain), 0);
     }
     if (e.size > static_cast<std::uint64_t>(f.sectorCount) << f.sectorShift) {
         SetError(error, element.name + ": stream is larger than the file");
@@ -456,15 +455,13 @@ std::unique_ptr<CompoundStream> CompoundStorage::OpenStream(const CompoundElemen
         SetError(error, element.name + ": stream starts past the end of the file");
         return nullptr;
     }
-    return std::make_unique<CompoundStream>(file_, element.entry, e.size,
-                                            std::vector<std::uint32_t>{}, e.start);
+    return std::make_unique<CompoundStream>(file_, e.size, std::vector<std::uint32_t>{}, e.start);
 }
 
 // ---- CompoundStream
 
-CompoundStream::CompoundStream(std::shared_ptr<const CompoundFileData> file, std::uint32_t,
-                               std::uint64_t size, std::vector<std::uint32_t> miniSectors,
-                               std::uint32_t firstSector)
+CompoundStream::CompoundStream(std::shared_ptr<const CompoundFileData> file, std::uint64_t size,
+                               std::vector<std::uint32_t> miniSectors, std::uint32_t firstSector)
     : file_(std::move(file)),
       size_(size),
       miniSectors_(std::move(miniSectors)),

@@ -31,9 +31,8 @@ struct CompoundElement {
 // A stream opened for reading from its start.
 class CompoundStream {
   public:
-    CompoundStream(std::shared_ptr<const CompoundFileData> file, std::uint32_t entry,
-                   std::uint64_t size, std::vector<std::uint32_t> miniSectors,
-                   std::uint32_t firstSector);
+    CompoundStream(std::shared_ptr<const CompoundFileData> file, std::uint64_t size,
+                   std::vector<std::uint32_t> miniSectors, std::uint32_t firstSector);
     ~CompoundStream();
     CompoundStream(const CompoundStream&) = delete;
     CompoundStream& operator=(const CompoundStream&) = delete;

@@ -4,20 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "settings/client_settings.h"
-#include "tests/support/http_server.h"
-#include "tests/support/private_environment.h"
 #include "upgrade_app_process.h"
 
 namespace pelmo {
 namespace {
 
-using testing::PrivateEnvironment;
-using testing::TestHttpServer;
-using testing::WriteWholeFile;
-using testing::program::ProgramRun;
-using testing::program::ReadWholeFile;
-using testing::program::ToolPath;
-using testing::program::UpgraderPath;
+using namespace testing::program;
 
 TEST(PublishWholeRun, ASignedReleaseUpgradesAClientThatTrustsTheKeyFromFirstToLast) {
     PrivateEnvironment environment;

@@ -7,8 +7,6 @@
 #include <filesystem>
 
 #include "settings/client_settings.h"
-#include "tests/support/http_server.h"
-#include "tests/support/private_environment.h"
 #include "tests/support/shell_command.h"
 #include "trust/sha256.h"
 #include "upgrade_app_process.h"
@@ -17,12 +15,8 @@ namespace pelmo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadWholeFile;
+using namespace testing::program;
 using testing::RunShell;
-using testing::WriteWholeFile;
-using testing::program::ProgramRun;
-using testing::program::ToolPath;
-using testing::program::UpgraderPath;
 
 const std::string CONFIG_UNTRUSTED = "[Pelmo] 升级配置文件签名无效,请联系软件提供商!";
 const std::string PACKAGE_UNTRUSTED = "[Pelmo] 升级包文件校验失败,请联系软件提供商!";

@@ -10,11 +10,7 @@
 namespace pelmo {
 namespace {
 
-using testing::PrivateEnvironment;
-using testing::WriteWholeFile;
-using testing::program::ProgramRun;
-using testing::program::ReadWholeFile;
-using testing::program::UpgraderPath;
+using namespace testing::program;
 namespace fs = std::filesystem;
 
 class ConsoleRunTest : public ::testing::Test {

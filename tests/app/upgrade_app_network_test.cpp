@@ -6,19 +6,13 @@
 
 #include "app_test_support.h"
 #include "settings/client_settings.h"
-#include "tests/support/http_server.h"
 #include "trust/sha256.h"
 #include "upgrade_app_process.h"
 
 namespace pelmo {
 namespace {
 
-using testing::PrivateEnvironment;
-using testing::TestHttpServer;
-using testing::WriteWholeFile;
-using testing::program::ProgramRun;
-using testing::program::ReadWholeFile;
-using testing::program::UpgraderPath;
+using namespace testing::program;
 namespace fs = std::filesystem;
 
 // Bytes that do not compress, so that the package is as large as its content.

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "tests/support/file_contents.h"
+#include "tests/support/http_server.h"
+#include "tests/support/private_environment.h"
 #include "tests/support/wait_until.h"
 
 extern char** environ;
@@ -24,7 +26,11 @@ namespace pelmo::testing::program {
 inline std::string UpgraderPath() { return std::string(PELMO_BINARY_DIR) + "/app/pelmo-upgrader"; }
 inline std::string ToolPath() { return std::string(PELMO_BINARY_DIR) + "/tools/pelmo-tool"; }
 
+// With these, one `using namespace testing::program;` gives a whole-run test
+// every name it uses.
+using pelmo::testing::PrivateEnvironment;
 using pelmo::testing::ReadWholeFile;
+using pelmo::testing::TestHttpServer;
 using pelmo::testing::WriteWholeFile;
 
 // A child process whose standard output and error go to outputPath; with

@@ -13,9 +13,7 @@
 namespace pelmo {
 namespace {
 
-using testing::PrivateEnvironment;
-using testing::program::ProgramRun;
-using testing::program::UpgraderPath;
+using namespace testing::program;
 
 class UpgraderProgramTest : public ::testing::Test {
   protected:

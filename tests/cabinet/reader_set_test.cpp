@@ -94,6 +94,15 @@ TEST_F(ReaderSet, FirstCabinetFinishesTheSplitFileAndStopsBeforeFilesOfTheSecond
     EXPECT_EQ(ReadAll(dir_ / "out2/c"), c_);
 }
 
+// Makes r answer each request for the next cabinet with "look again" (0),
+// counting them in asked, until the giveUpAt-th, which it answers with -1.
+void AskAgainUntil(Recorder& r, int& asked, int giveUpAt) {
+    r.answer = [&r, &asked, giveUpAt](int kind, CabNotification* n) {
+        if (kind == CAB_NOTIFY_NEED_CABINET) return ++asked == giveUpAt ? -1 : 0;
+        return DefaultAnswer(r, kind, n);
+    };
+}
+
 TEST_F(ReaderSet, NeedCabinetRepeatsWithTheFailureUntilTheCallbackGivesUp) {
     const auto paths = TwoCabinets();
     auto second = ReadAll(paths[1]);
@@ -101,10 +110,7 @@ TEST_F(ReaderSet, NeedCabinetRepeatsWithTheFailureUntilTheCallbackGivesUp) {
     WriteAll(paths[1], second);
     Recorder r;
     int asked = 0;
-    r.answer = [&](int kind, CabNotification* n) {
-        if (kind == CAB_NOTIFY_NEED_CABINET) return ++asked == 3 ? -1 : 0;
-        return DefaultAnswer(r, kind, n);
-    };
+    AskAgainUntil(r, asked, 3);
     EXPECT_EQ(Copy(paths[0], r), 0);
     EXPECT_EQ(error_.code, CAB_ERROR_ABORTED);
     std::vector<int> errors;
@@ -232,10 +238,7 @@ TEST_F(ReaderSet, ContinuedFolderOfAnotherCodecIsCorrupt) {
     WriteAll(paths[1], second);
     Recorder r;
     int asked = 0;
-    r.answer = [&](int kind, CabNotification* n) {
-        if (kind == CAB_NOTIFY_NEED_CABINET) return ++asked == 2 ? -1 : 0;
-        return DefaultAnswer(r, kind, n);
-    };
+    AskAgainUntil(r, asked, 2);
     EXPECT_EQ(Copy(paths[0], r), 0);
     ASSERT_EQ(asked, 2);
     EXPECT_EQ(r.events.back().error, CAB_ERROR_CORRUPT);

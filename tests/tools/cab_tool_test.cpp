@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cabinet/writer/cabinet_writer.h"
@@ -50,6 +51,23 @@ class CabTool : public ::testing::Test {
         run.out = ReadWholeFile(dir_ / "stdout");
         run.err = ReadWholeFile(dir_ / "stderr");
         return run;
+    }
+
+    // dir_/name: one stored folder holding files (what is stored of each, and
+    // its content), in order.
+    void WriteStoredCabinet(
+        const std::string& name,
+        const std::vector<std::pair<cab::CabinetFileInfo, std::string>>& files) {
+        cab::CabinetWriterOptions options;
+        options.directory = dir_.string();
+        options.cabinetName = [name](int) { return name; };
+        cab::CabinetWriter writer(options);
+        ASSERT_TRUE(writer.StartFolder([] { return cab::MakeStoredEncoder(); }));
+        for (const auto& [info, content] : files) {
+            ASSERT_TRUE(writer.AddFile(info, reinterpret_cast<const uint8_t*>(content.data()),
+                                       content.size()));
+        }
+        ASSERT_TRUE(writer.Finish());
     }
 
     // A source tree with subfolders, an empty file and a file of several blocks.
@@ -142,17 +160,10 @@ TEST_F(CabTool, SetsAreCreatedWithinTheMaximumSizeAndExtractedWhole) {
 TEST_F(CabTool, NamesThatLeaveTheOutputFolderAreRefused) {
     for (const std::string name : {"..\\escape", "/tmp/abs", "a\\..\\..\\up", ""}) {
         SCOPED_TRACE(name);
-        cab::CabinetWriterOptions options;
-        options.directory = dir_.string();
-        options.cabinetName = [](int) { return std::string("evil.cab"); };
-        cab::CabinetWriter writer(options);
-        ASSERT_TRUE(writer.StartFolder([] { return cab::MakeStoredEncoder(); }));
-        cab::CabinetFileInfo info;
-        info.name = "fine";
-        ASSERT_TRUE(writer.AddFile(info, reinterpret_cast<const uint8_t*>("ok"), 2));
-        info.name = name;
-        ASSERT_TRUE(writer.AddFile(info, reinterpret_cast<const uint8_t*>("bad"), 3));
-        ASSERT_TRUE(writer.Finish());
+        cab::CabinetFileInfo fine, bad;
+        fine.name = "fine";
+        bad.name = name;
+        ASSERT_NO_FATAL_FAILURE(WriteStoredCabinet("evil.cab", {{fine, "ok"}, {bad, "bad"}}));
         fs::remove_all(dir_ / "deep");
         ToolRun run =
             Tool("extract -d " + (dir_ / "deep/out").string() + " " + (dir_ / "evil.cab").string());
@@ -229,16 +240,10 @@ TEST_F(CabTool, SystemErrorsNameTheFileAndTheReason) {
 // A stored date that is no date (30 February) leaves the file's time alone
 // instead of turning into a day of March.
 TEST_F(CabTool, ImpossibleDatesAreNotApplied) {
-    cab::CabinetWriterOptions options;
-    options.directory = dir_.string();
-    options.cabinetName = [](int) { return std::string("dates.cab"); };
-    cab::CabinetWriter writer(options);
-    ASSERT_TRUE(writer.StartFolder([] { return cab::MakeStoredEncoder(); }));
     cab::CabinetFileInfo info;
     info.name = "feb30";
     info.date = static_cast<uint16_t>(((2005 - 1980) << 9) | (2 << 5) | 30);
-    ASSERT_TRUE(writer.AddFile(info, reinterpret_cast<const uint8_t*>("x"), 1));
-    ASSERT_TRUE(writer.Finish());
+    ASSERT_NO_FATAL_FAILURE(WriteStoredCabinet("dates.cab", {{info, "x"}}));
     const auto before = fs::file_time_type::clock::now() - std::chrono::minutes(1);
     ASSERT_EQ(Tool("extract -d " + (dir_ / "out").string() + " " + (dir_ / "dates.cab").string())
                   .status,
