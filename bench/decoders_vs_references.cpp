@@ -21,14 +21,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
+#include "bench/processor_time.h"
 #include "bench/zlib_reference.h"
 #include "cabinet/decoder.h"
 #include "cabinet/writer/folder_encoder.h"
@@ -36,42 +35,10 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-namespace fs = std::filesystem;
 constexpr size_t kFrame = 32768;
 
-// This thread's processor time: on a machine shared with other work it varies
-// far less than the wall clock.
-double CpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::exit(1);
-}
-
-Bytes MakeCorpus(size_t size) {
-    Bytes data;
-    bench_corpus::AppendTree(
-        "/usr/include", size / 4,
-        [](const fs::path& p, const Bytes&) { return p.extension() == ".h"; }, data);
-    bench_corpus::AppendTree(
-        "/usr/share/doc", size / 8,
-        [](const fs::path& p, const Bytes&) {
-            auto ext = p.extension();
-            return ext != ".gz" && ext != ".png" && ext != ".jpg" && ext != ".pdf";
-        },
-        data);
-    bench_corpus::AppendTree(
-        "/usr/lib/x86_64-linux-gnu", size / 4,
-        [](const fs::path& p, const Bytes&) { return p.string().find(".so") != std::string::npos; },
-        data);
-    bench_corpus::AppendTree(
-        "/usr/bin", size - data.size(), [](const fs::path&, const Bytes&) { return true; }, data);
-    return data;
-}
+using bench_time::CpuSeconds;
+using bench_time::Fail;
 
 struct Frames {
     std::vector<Bytes> blocks;
@@ -235,7 +202,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
     const std::string only = argc > 3 ? argv[3] : "";
     auto wanted = [&only](const char* codec) { return only.empty() || only == codec; };
-    const Bytes corpus = MakeCorpus(mib << 20);
+    const Bytes corpus = bench_corpus::MixedCorpus(mib << 20);
     const double mb = static_cast<double>(corpus.size()) / 1e6;
 
     const Frames mszip = wanted("mszip") ? IndependentMszip(corpus) : Frames{};

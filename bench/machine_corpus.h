@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -72,6 +73,34 @@ inline void AppendHeadersProgramAndDocs(size_t headerBytes, size_t programBytes,
                                 [&p](const char* ext) { return p.extension() == ext; });
         },
         out);
+}
+
+// The mix of the decoder comparison and the LZX encoder benchmark: C headers,
+// documentation, shared libraries and programs, `size` bytes in all (fewer on
+// a machine with less).
+inline std::vector<uint8_t> MixedCorpus(size_t size) {
+    std::vector<uint8_t> data;
+    AppendTree(
+        "/usr/include", size / 4,
+        [](const fs::path& p, const auto&) { return p.extension() == ".h"; },
+        data);
+    AppendTree(
+        "/usr/share/doc", size / 8,
+        [](const fs::path& p, const auto&) {
+            auto ext = p.extension();
+            return ext != ".gz" && ext != ".png" && ext != ".jpg" && ext != ".pdf";
+        },
+        data);
+    AppendTree(
+        "/usr/lib/x86_64-linux-gnu", size / 4,
+        [](const fs::path& p, const auto&) {
+            return p.string().find(".so") != std::string::npos;
+        },
+        data);
+    AppendTree(
+        "/usr/bin", size - data.size(),
+        [](const fs::path&, const auto&) { return true; }, data);
+    return data;
 }
 
 }  // namespace bench_corpus

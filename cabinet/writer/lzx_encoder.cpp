@@ -34,7 +34,7 @@ class LzxEncoder final : public FolderEncoder {
   public:
     explicit LzxEncoder(const LzxEncoderOptions& options)
         : options_(options),
-          finder_(options.windowBits, options.maxChain, 128),
+          finder_(options.windowBits, options.maxChain),
           mainElements_(NUM_CHARS + 8 * PositionSlots(options.windowBits)) {}
 
     uint16_t CompressionType() const override {
@@ -205,6 +205,7 @@ std::unique_ptr<FolderEncoder> MakeLzxEncoder(const LzxEncoderOptions& options) 
         return nullptr;
     if (options.blockFrames < 1 || options.blockFrames > 256) return nullptr;
     if (options.forcedBlockType < 0 || options.forcedBlockType > 3) return nullptr;
+    if (options.maxChain < 1 || options.maxChain > 256) return nullptr;
     return std::make_unique<LzxEncoder>(options);
 }
 

@@ -16,7 +16,7 @@ struct LzxEncoderOptions {
     // 0 chooses each block's type by its cost; 1, 2 or 3 forces verbatim,
     // aligned or uncompressed blocks.
     int forcedBlockType = 0;
-    int maxChain = 48;
+    int maxChain = 32;  // match candidates a search visits, 1 to 256
 };
 
 std::unique_ptr<FolderEncoder> MakeLzxEncoder(const LzxEncoderOptions& options);

@@ -47,7 +47,9 @@ class Parser {
         return static_cast<int32_t>(literalSum_[pos - start_ + length] - literalSum_[pos - start_]);
     }
 
-    Choice Best(uint32_t pos, const RepeatedOffsets& reps) {
+    // The most valuable choice at pos; a new offset must give a match longer
+    // than `shorter`.
+    Choice Best(uint32_t pos, const RepeatedOffsets& reps, uint32_t shorter = 0) {
         Choice best;
         uint32_t maxLength = std::min<uint32_t>(MAX_MATCH, end_ - pos);
         if (maxLength < MIN_MATCH) return best;
@@ -59,7 +61,7 @@ class Parser {
         }
         finder_.InsertUpTo(pos);
         uint32_t distance = 0;
-        uint32_t length = finder_.Longest(pos, maxLength, &distance);
+        uint32_t length = finder_.Longest(pos, maxLength, shorter, &distance);
         if (length >= 3) {
             for (int i = 0; i < 3; ++i) {
                 if (reps.r[i] == distance) return best;  // already priced as a repeat
@@ -109,7 +111,8 @@ class Parser {
                 continue;
             }
             if (current.length < NICE_LENGTH && pos + 1 < end_) {
-                Choice next = Best(pos + 1, reps);
+                // Only a match at least as long can beat the current one.
+                Choice next = Best(pos + 1, reps, current.length - 1);
                 if (next.value > current.value) {
                     Emit(pos, Choice{}, reps, items);
                     ++pos;

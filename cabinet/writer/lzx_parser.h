@@ -1,6 +1,7 @@
 // Choosing the literals and matches of a stretch of input: lazy matching over
-// the hash chains and the three repeated offsets, each choice priced with the
-// code lengths of the block that will carry it (or of the previous block).
+// the match finder's candidates and the three repeated offsets, each choice
+// priced with the code lengths of the block that will carry it (or of the
+// previous block).
 #pragma once
 
 #include <cstdint>

@@ -62,6 +62,24 @@ TEST(LzxRoundTrip, LongInputWrapsTheWindow) {
     }
 }
 
+// Pieces of noise in random order: each piece is found again at a new
+// distance, also once the encoder's history has dropped its oldest bytes.
+TEST(LzxRoundTrip, RepeatsAreFoundAtEveryDistance) {
+    const auto pool = lzx_test::RandomData(20000, 12);
+    std::mt19937 random(13);
+    std::vector<uint8_t> data;
+    while (data.size() < 400000) {
+        const size_t piece = random() % 20 * 1000;
+        data.insert(data.end(), pool.begin() + piece, pool.begin() + piece + 1000);
+    }
+    LzxEncoderOptions options;
+    options.windowBits = 16;
+    ExpectRoundTrip(data, options);
+    size_t compressed = 0;
+    for (const Frame& frame : Encode(data, options)) compressed += frame.data.size();
+    EXPECT_LT(compressed, 2 * pool.size()) << compressed;
+}
+
 TEST(LzxRoundTrip, BlocksSpanningFrames) {
     auto data = lzx_test::TextData(5 * 32768 + 1234, 5);
     for (int type = 0; type <= 2; ++type) {
