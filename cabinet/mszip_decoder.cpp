@@ -168,8 +168,8 @@ template <bool Bmi2>
     return value & ((uint64_t(1) << (entry & 63)) - 1);
 }
 
-// The fast loop's end: the bit reader, the output position and, when decoding
-// ended inside the loop, how.
+// How the fast loop ended: `finished` when decoding ended inside it (then
+// `status` says how), else it ran short of room and the careful loop goes on.
 struct FastResult {
     bool finished;
     Status status;
@@ -366,6 +366,8 @@ FastResult DecodeFastPlain(DecodingState& state, uint8_t*& out, const uint32_t* 
     return DecodeFastFor<true>(state, out, literalLength, distances);
 }
 
+// Set while the library is loaded; should a decoder run before that, the
+// plain loop serves, which is just as exact.
 const bool HAS_BMI2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("bmi2") != 0;
