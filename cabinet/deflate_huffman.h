@@ -5,34 +5,44 @@
 // probe: their entry is repeated at every index sharing their bits. Longer
 // codes go through one sub-table, whose pointer entry sits in the root.
 //
-// Entry layout (32 bits):
-//   bits 0-5    bits to drop from the stream for this entry: the code length
+// Entry layout (32 bits), shaped for the decoding loop:
+//   bits 0-7    bits to drop from the stream for this entry: the code length
 //               plus the extra bits of a length or distance (for a sub-table
-//               pointer: the root bits)
+//               pointer: the root bits). The loop subtracts the whole entry
+//               from its bit count and only ever reads that count's low byte.
 //   bits 8-11   the code length alone (for a sub-table pointer: the bits that
-//               index the sub-table)
-//   bits 12-27  value: the literal byte, the length or distance base, or the
+//               index the sub-table); with bits 12-13 clear, bits 8-13 are
+//               the shift that takes the extra bits down from the low end
+//   bit 12      end of block
+//   bit 13      invalid code
+//   bit 14      sub-table pointer
+//   bits 16-30  value: the literal byte, the length or distance base, or the
 //               sub-table's offset in the table
-//   bit 28      invalid code
-//   bit 29      end of block
-//   bit 30      sub-table pointer
-//   bit 31      literal
+//   bit 31      literal, so that the test is a sign test
 // An entry with none of the flag bits is a length (or a distance).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace cab::deflate {
 
-inline constexpr uint32_t ENTRY_INVALID = 1u << 28;
-inline constexpr uint32_t ENTRY_END = 1u << 29;
-inline constexpr uint32_t ENTRY_SUBTABLE = 1u << 30;
+inline constexpr uint32_t ENTRY_END = 1u << 12;
+inline constexpr uint32_t ENTRY_INVALID = 1u << 13;
+inline constexpr uint32_t ENTRY_SUBTABLE = 1u << 14;
 inline constexpr uint32_t ENTRY_LITERAL = 1u << 31;
-inline constexpr uint32_t ENTRY_FLAGS = ENTRY_INVALID | ENTRY_END | ENTRY_SUBTABLE | ENTRY_LITERAL;
+inline constexpr uint32_t ENTRY_SPECIAL = ENTRY_END | ENTRY_INVALID | ENTRY_SUBTABLE;
+inline constexpr unsigned ENTRY_VALUE_SHIFT = 16;
 
-inline constexpr unsigned EntryDrop(uint32_t entry) { return entry & 63; }
+inline constexpr bool EntryIsLiteral(uint32_t entry) { return int32_t(entry) < 0; }
+inline constexpr unsigned EntryDrop(uint32_t entry) { return entry & 0xFF; }
 inline constexpr unsigned EntryCodeBits(uint32_t entry) { return (entry >> 8) & 15; }
-inline constexpr unsigned EntryValue(uint32_t entry) { return (entry >> 12) & 0xFFFF; }
+inline constexpr unsigned EntryValue(uint32_t entry) {
+    return (entry >> ENTRY_VALUE_SHIFT) & 0x7FFF;
+}
+inline constexpr uint8_t EntryLiteral(uint32_t entry) {
+    return uint8_t(entry >> ENTRY_VALUE_SHIFT);
+}
 
 inline constexpr unsigned MAX_CODE_BITS = 15;
 inline constexpr unsigned LITERAL_LENGTH_SYMBOLS = 288;  // 286 and 287 never occur
@@ -63,20 +73,24 @@ struct Leaf {
 };
 
 inline constexpr Leaf LiteralLengthLeaf(unsigned symbol) {
-    if (symbol < 256) return {ENTRY_LITERAL | (symbol << 12), 0};
+    if (symbol < 256) return {ENTRY_LITERAL | (symbol << ENTRY_VALUE_SHIFT), 0};
     if (symbol == 256) return {ENTRY_END, 0};
     if (symbol < 286)
-        return {uint32_t(LENGTH_BASE[symbol - 257]) << 12, LENGTH_EXTRA[symbol - 257]};
+        return {uint32_t(LENGTH_BASE[symbol - 257]) << ENTRY_VALUE_SHIFT,
+                LENGTH_EXTRA[symbol - 257]};
     return {ENTRY_INVALID, 0};
 }
 
 inline constexpr Leaf DistanceLeaf(unsigned symbol) {
-    if (symbol < 30) return {uint32_t(DISTANCE_BASE[symbol]) << 12, DISTANCE_EXTRA[symbol]};
+    if (symbol < 30)
+        return {uint32_t(DISTANCE_BASE[symbol]) << ENTRY_VALUE_SHIFT, DISTANCE_EXTRA[symbol]};
     return {ENTRY_INVALID, 0};
 }
 
 // Leaves of a code-length code: the value is the symbol itself (0 to 18).
-inline constexpr Leaf CodeLengthLeaf(unsigned symbol) { return {uint32_t(symbol) << 12, 0}; }
+inline constexpr Leaf CodeLengthLeaf(unsigned symbol) {
+    return {uint32_t(symbol) << ENTRY_VALUE_SHIFT, 0};
+}
 
 template <unsigned Count, typename Make>
 constexpr auto MakeLeaves(Make make) {
@@ -106,13 +120,23 @@ enum class Completeness {
     Optional,  // the fixed distance code uses 30 of its 32 codes
 };
 
-inline constexpr unsigned ReverseBits(unsigned code, unsigned length) {
-    unsigned reversed = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        reversed = (reversed << 1) | (code & 1);
-        code >>= 1;
-    }
+// Each byte with its bits in reverse order.
+inline constexpr auto REVERSED_BYTES = [] {
+    struct Bytes {
+        uint8_t byte[256];
+    } reversed{};
+    for (unsigned value = 0; value < 256; ++value)
+        for (unsigned bit = 0; bit < 8; ++bit)
+            reversed.byte[value] |= uint8_t(((value >> bit) & 1) << (7 - bit));
     return reversed;
+}();
+
+// A canonical code (most significant bit first) as a table index (least
+// significant bit first); length 1 to 16.
+inline constexpr unsigned ReverseBits(unsigned code, unsigned length) {
+    const unsigned reversed =
+        unsigned(REVERSED_BYTES.byte[code & 0xFF]) << 8 | REVERSED_BYTES.byte[(code >> 8) & 0xFF];
+    return reversed >> (16 - length);
 }
 
 // Builds the decoding table for `count` code lengths (0 = symbol unused) into
@@ -134,68 +158,75 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
         if (unused < 0) return false;  // over-subscribed
         if (lengthCount[length] != 0) longest = length;
     }
-
-    const unsigned rootSize = 1u << rootBits;
-    if (longest == 0 || unused > 0) {
-        if (longest != 0 && completeness == Completeness::Required && longest != 1) return false;
-        for (unsigned i = 0; i < rootSize; ++i) table[i] = ENTRY_INVALID;
-        if (longest == 0) return true;
-    }
+    if (unused > 0 && longest > 1 && completeness == Completeness::Required) return false;
 
     // Symbols in canonical order: by code length, then by symbol.
     uint16_t offset[MAX_CODE_BITS + 2] = {};
     for (unsigned length = 1; length <= MAX_CODE_BITS; ++length)
         offset[length + 1] = offset[length] + lengthCount[length];
-    uint16_t sorted[LITERAL_LENGTH_SYMBOLS] = {};
+    uint16_t sorted[LITERAL_LENGTH_SYMBOLS];  // only the first `codes` are written and read
     for (unsigned symbol = 0; symbol < count; ++symbol)
         if (lengths[symbol] != 0) sorted[offset[lengths[symbol]]++] = uint16_t(symbol);
     const unsigned codes = offset[MAX_CODE_BITS];  // offsets now point past each length
 
-    const uint32_t rootMask = rootSize - 1;
-    unsigned next = rootSize;  // where the next sub-table goes
-    unsigned code = 0;         // canonical code of sorted[i], most significant bit first
-    unsigned codeLength = lengths[sorted[0]];
+    // The root grows by doubling: before the codes of length n go in, its
+    // first 2^(n-1) entries hold every shorter code, and copying them once
+    // repeats each at all indexes of 2^n that share its bits. What no code
+    // claims stays invalid (an incomplete code) or becomes a sub-table
+    // pointer below (the prefix of longer codes).
+    unsigned i = 0;
+    unsigned code = 0;  // canonical code of sorted[i], most significant bit first
+    table[0] = ENTRY_INVALID;
+    for (unsigned length = 1; length <= rootBits; ++length) {
+        const unsigned half = 1u << (length - 1);
+        std::copy_n(table, half, table + half);
+        for (; i < offset[length]; ++i, ++code) {
+            const Leaf leaf = leaves[sorted[i]];
+            table[ReverseBits(code, length)] =
+                leaf.entry | (length << 8) | (length + leaf.extraBits);
+        }
+        code <<= 1;
+    }
+
+    const uint32_t rootMask = (1u << rootBits) - 1;
+    unsigned next = 1u << rootBits;  // where the next sub-table goes
+    unsigned codeLength = rootBits + 1;
     unsigned subtableRoot = ~0u;  // root index of the sub-table being filled
     unsigned subtableBase = 0;
-    for (unsigned i = 0; i < codes; ++i) {
+    for (; i < codes; ++i) {
         const unsigned symbol = sorted[i];
         const unsigned length = lengths[symbol];
         code <<= length - codeLength;
         codeLength = length;
         const Leaf leaf = leaves[symbol];
         const unsigned reversed = ReverseBits(code, length);
-        if (length <= rootBits) {
-            const uint32_t entry = leaf.entry | (length << 8) | (length + leaf.extraBits);
-            for (unsigned index = reversed; index < rootSize; index += 1u << length)
-                table[index] = entry;
-        } else {
-            const unsigned root = reversed & rootMask;
-            if (root != subtableRoot) {
-                // The sub-table covers this root index; the codes under it follow
-                // in canonical order and fill 2^-rootBits of the code space, so
-                // the longest of them sets the sub-table's size.
-                unsigned need = 1u << (MAX_CODE_BITS - rootBits);
-                unsigned deepest = length;
-                for (unsigned j = i; j < codes && need > 0; ++j) {
-                    const unsigned lengthJ = lengths[sorted[j]];
-                    const unsigned weight = 1u << (MAX_CODE_BITS - lengthJ);
-                    need = weight >= need ? 0 : need - weight;
-                    deepest = lengthJ;
-                }
-                const unsigned subBits = deepest - rootBits;
-                if (next + (1u << subBits) > capacity) return false;
-                subtableRoot = root;
-                subtableBase = next;
-                next += 1u << subBits;
-                table[root] = ENTRY_SUBTABLE | (subtableBase << 12) | (subBits << 8) | rootBits;
+        const unsigned root = reversed & rootMask;
+        if (root != subtableRoot) {
+            // The sub-table covers this root index; the codes under it follow
+            // in canonical order and fill 2^-rootBits of the code space, so
+            // the longest of them sets the sub-table's size.
+            unsigned need = 1u << (MAX_CODE_BITS - rootBits);
+            unsigned deepest = length;
+            for (unsigned j = i; j < codes && need > 0; ++j) {
+                const unsigned lengthJ = lengths[sorted[j]];
+                const unsigned weight = 1u << (MAX_CODE_BITS - lengthJ);
+                need = weight >= need ? 0 : need - weight;
+                deepest = lengthJ;
             }
-            const unsigned subBits = EntryCodeBits(table[root]);
-            const unsigned subLength = length - rootBits;
-            const uint32_t entry = leaf.entry | (subLength << 8) | (subLength + leaf.extraBits);
-            for (unsigned index = reversed >> rootBits; index < (1u << subBits);
-                 index += 1u << subLength)
-                table[subtableBase + index] = entry;
+            const unsigned subBits = deepest - rootBits;
+            if (next + (1u << subBits) > capacity) return false;
+            subtableRoot = root;
+            subtableBase = next;
+            next += 1u << subBits;
+            table[root] =
+                ENTRY_SUBTABLE | (subtableBase << ENTRY_VALUE_SHIFT) | (subBits << 8) | rootBits;
         }
+        const unsigned subBits = EntryCodeBits(table[root]);
+        const unsigned subLength = length - rootBits;
+        const uint32_t entry = leaf.entry | (subLength << 8) | (subLength + leaf.extraBits);
+        for (unsigned index = reversed >> rootBits; index < (1u << subBits);
+             index += 1u << subLength)
+            table[subtableBase + index] = entry;
         ++code;
     }
     return true;

@@ -23,12 +23,6 @@ constexpr uint32_t SIGNATURE = uint32_t('M') | uint32_t('D') << 8 | uint32_t('I'
 constexpr uint32_t LITERAL_LENGTH_MASK = (1u << LITERAL_LENGTH_ROOT_BITS) - 1;
 constexpr uint32_t DISTANCE_MASK = (1u << DISTANCE_ROOT_BITS) - 1;
 
-// The fast loop runs while this much output room and input are left: one
-// iteration writes at most two literals and a 258-byte match, and a match copy
-// may spill 16 bytes past its end (they are put back afterwards).
-constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 + 258 + 16 + 8;
-constexpr std::ptrdiff_t FAST_INPUT_ROOM = 16;
-
 struct DecodingState {
     BitReader reader;
     uint8_t* outputStart = nullptr;
@@ -96,159 +90,312 @@ bool CopyMatchExact(DecodingState& state, uint8_t*& out, uint32_t distance, uint
     return true;
 }
 
-// Copies a match inside the current block with whole words. Writes up to 16
-// bytes past the end and restores them, since they may still hold history.
+inline void Store64(uint8_t* p, uint64_t value) {
+    if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+    std::memcpy(p, &value, 8);
+}
+
+// For a distance d below 8: the multiplier that repeats d bytes across a
+// word, and the whole periods per word, by which the copy steps.
+constexpr uint64_t PATTERN_REPEAT[8] = {0,
+                                        0x0101010101010101,
+                                        0x0001000100010001,
+                                        0x0001000001000001,
+                                        0x0000000100000001,
+                                        0x0000010000000001,
+                                        0x0001000000000001,
+                                        0x0100000000000001};
+constexpr uint8_t PATTERN_STEP[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+
+// How far a match copy may write past the match's end.
+constexpr std::ptrdiff_t MATCH_SPILL = 32;
+
+// Copies a match inside the current block with whole words, writing up to
+// MATCH_SPILL bytes past its end. From distance 8 on, every word's source lies
+// wholly before the word itself, so word copies repeat overlapping bytes as
+// byte copies would.
 inline void CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* source = out - distance;
     uint8_t* const end = out + length;
-    uint8_t saved[16];
-    std::memcpy(saved, end, 16);
-    if (distance >= 16) {
-        do {
-            std::memcpy(out, source, 16);
-            out += 16;
-            source += 16;
-        } while (out < end);
-    } else if (distance >= 8) {
-        do {
-            std::memcpy(out, source, 8);
-            out += 8;
-            source += 8;
-        } while (out < end);
-    } else if (distance == 1) {
-        std::memset(out, *source, length);
+    if (distance >= 8) {
+        // Three words first: most matches are no longer.
+        std::memcpy(out, source, 8);
+        std::memcpy(out + 8, source + 8, 8);
+        std::memcpy(out + 16, source + 16, 8);
+        if (length <= 24) return;
+        out += 24;
+        source += 24;
+        if (distance >= 16) {
+            do {
+                std::memcpy(out, source, 16);
+                std::memcpy(out + 16, source + 16, 16);
+                out += 32;
+                source += 32;
+            } while (out < end);
+        } else {
+            do {
+                std::memcpy(out, source, 8);
+                out += 8;
+                source += 8;
+            } while (out < end);
+        }
     } else {
-        uint8_t pattern[8];
-        for (uint32_t i = 0; i < 8; ++i)
-            pattern[i] = i < distance ? source[i] : pattern[i - distance];
-        const uint32_t step = 8 - 8 % distance;  // whole periods per word
+        // The d bytes before `out` repeated across a word; the load reaches
+        // past `out` into the room ahead, whose bytes the mask drops.
+        const uint64_t period = Load64(source) & ((uint64_t(1) << (8 * distance)) - 1);
+        const uint64_t pattern = period * PATTERN_REPEAT[distance];
+        const uint32_t step = PATTERN_STEP[distance];
         do {
-            std::memcpy(out, pattern, 8);
-            out += step;
+            Store64(out, pattern);
+            Store64(out + step, pattern);
+            out += 2 * step;
         } while (out < end);
     }
-    std::memcpy(end, saved, 16);
 }
 
-// Decodes literal/length and distance codes until the end-of-block code, a
-// full output buffer or an error. First a fast loop with whole-word refills
-// while input and output room allow, then one code at a time.
-Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const uint32_t* distances) {
+// The bits of `value` below the count in the low byte of `entry` (at most
+// 63). The BMI2 build says so in one instruction, which the compiler does not
+// find by itself inside the loop; it runs only where BMI2 was found.
+template <bool Bmi2>
+[[gnu::always_inline]] inline uint64_t LowBits(uint64_t value, uint64_t entry) {
+#if defined(__x86_64__)
+    if constexpr (Bmi2) {
+        uint64_t low;
+        asm("bzhi %2, %1, %0" : "=r"(low) : "r"(value), "r"(entry));
+        return low;
+    }
+#endif
+    return value & ((uint64_t(1) << (entry & 63)) - 1);
+}
+
+// How the fast loop ended: `finished` when decoding ended inside it (then
+// `status` says how), else it ran short of room and the careful loop goes on.
+struct FastResult {
+    bool finished;
+    Status status;
+};
+
+// The fast loop runs while this much output room and input are left: one
+// iteration writes at most three literals or a 258-byte match with its spill,
+// and refills once (an 8-byte load).
+constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 258 + MATCH_SPILL;
+constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
+
+// Decodes codes with whole-word refills and no bounds checks while at least
+// FAST_INPUT_ROOM bytes of input and FAST_OUTPUT_ROOM bytes of output room
+// remain. Shaped for speed: the next literal/length entry is looked up as soon
+// as the bits before it are consumed, ahead of the match copy, so lookups do
+// not wait on copies.
+//
+// With `KeepTail` (history left by the previous block is still in the buffer)
+// the bytes a match copy spills are put back afterwards: they may be history
+// that a later match reads.
+template <bool Bmi2, bool KeepTail>
+[[gnu::always_inline]] inline FastResult DecodeFast(DecodingState& state, uint8_t*& outRef,
+                                                    const uint32_t* literalLength,
+                                                    const uint32_t* distances) {
     BitReader& reader = state.reader;
-    uint8_t* out = state.output;
-    uint8_t* const outEnd = state.outputEnd;
+    FastResult result{false, Status::BlockDone};
+    if (reader.end - reader.next < FAST_INPUT_ROOM || state.outputEnd - outRef < FAST_OUTPUT_ROOM)
+        return result;
+    uint8_t* out = outRef;
     uint8_t* const outStart = state.outputStart;
+    uint8_t* const outLimit = state.outputEnd - FAST_OUTPUT_ROOM;
+    const uint8_t* in = reader.next;
+    const uint8_t* const inLimit = reader.end - FAST_INPUT_ROOM;
+    uint64_t bits = reader.bits;
+    // Only the low byte of `count` is the number of valid bits: whole entries
+    // are subtracted from it, and their bits 8 and up fall into its high bytes.
+    uint32_t count = reader.count;
 
-    if (reader.end - reader.next >= FAST_INPUT_ROOM && outEnd - out >= FAST_OUTPUT_ROOM) {
-        uint64_t bits = reader.bits;
-        unsigned count = reader.count;
-        const uint8_t* in = reader.next;
-        const uint8_t* const inLimit = reader.end - FAST_INPUT_ROOM;
-        uint8_t* const outLimit = outEnd - FAST_OUTPUT_ROOM;
-        bool finished = false;  // else the loop ran out of room
-        Status status = Status::BlockDone;
+    // Bits above the count are zero or already the bits of the bytes at `in`
+    // (see BitReader), so OR-ing in a whole word is exact; `in` moves past
+    // the whole bytes taken, and the count becomes 56 + count % 8.
+    auto refill = [&] {
+        bits |= Load64(in) << (count & 63);
+        in += 7 - ((count >> 3) & 7);
+        count |= 56;
+    };
+    auto consume = [&](uint32_t entry) {
+        bits >>= entry & 63;
+        count -= entry;
+    };
+    // A length's or distance's extra bits sit between its code and the bits
+    // the entry consumed; `before` is the buffer as it was before consuming.
+    auto extra = [](uint64_t before, uint32_t entry) {
+        return uint32_t(LowBits<Bmi2>(before, entry) >> ((entry >> 8) & 63));
+    };
 
-        // Bits above `count` are zero or already equal to the bytes at `in`
-        // (see BitReader), so OR-ing in a whole word is exact; `in` moves
-        // past the whole bytes taken, and count becomes 56 + count % 8.
-        auto refill = [&] {
-            bits |= Load64(in) << count;
-            in += (63 - count) >> 3;
-            count |= 56;
-        };
-        auto drop = [&](unsigned n) {
-            bits >>= n;
-            count -= n;
-        };
-
-        // At the top of each iteration at least FAST_INPUT_ROOM bytes lie at
-        // `in` and at least FAST_OUTPUT_ROOM bytes of room at `out`, so no
-        // step below checks a bound. A refill loads 8 bytes and advances `in`
-        // by at most 7; an iteration refills at most twice, so the second
-        // load still ends inside the input. After a refill 56 bits or more
-        // are held: enough for three literal codes (15 bits each), and after
-        // the second refill for a length code with its extra bits (15 + 5)
-        // and a distance code with its extra bits (15 + 13). The output room
-        // covers two literals, the longest match and the 16 bytes
-        // CopyMatchFast may write past it.
-        while (in <= inLimit && out <= outLimit) {
-            refill();
-            uint32_t entry = literalLength[bits & LITERAL_LENGTH_MASK];
-            if (entry & ENTRY_LITERAL) {
-                drop(EntryDrop(entry));
-                *out++ = uint8_t(entry >> 12);
+    refill();
+    uint32_t entry = literalLength[bits & LITERAL_LENGTH_MASK];
+    // At the top of each iteration `entry` is the literal/length entry for
+    // the low bits, looked up with at least 11 of them valid, and the room
+    // checked allows one iteration without a bound check. The refill comes
+    // first: it only adds bits above the count, so it does not change
+    // `entry`, and it runs while that lookup is still in flight instead of
+    // between a code and the next lookup. Afterwards the count is at least
+    // 56, and all 64 bits of the buffer are stream bits (the load fills it
+    // up; the count only takes whole bytes). That covers three root literals
+    // (11 bits each) and the next lookup, or a length with its extra bits (20
+    // bits), a distance with its extra bits (28 bits) and the next lookup
+    // (11 bits, within the 64).
+    while (in <= inLimit && out <= outLimit) {
+        refill();
+        if (EntryIsLiteral(entry)) {
+            consume(entry);
+            *out++ = EntryLiteral(entry);
+            entry = literalLength[bits & LITERAL_LENGTH_MASK];
+            if (EntryIsLiteral(entry)) {
+                consume(entry);
+                *out++ = EntryLiteral(entry);
                 entry = literalLength[bits & LITERAL_LENGTH_MASK];
-                if (entry & ENTRY_LITERAL) {
-                    drop(EntryDrop(entry));
-                    *out++ = uint8_t(entry >> 12);
+                if (EntryIsLiteral(entry)) {
+                    consume(entry);
+                    *out++ = EntryLiteral(entry);
                     entry = literalLength[bits & LITERAL_LENGTH_MASK];
-                    if (entry & ENTRY_LITERAL) {
-                        drop(EntryDrop(entry));
-                        *out++ = uint8_t(entry >> 12);
-                        continue;
-                    }
                 }
-                refill();  // at least 56 bits again for a length and distance
             }
+            continue;
+        }
+        if (entry & ENTRY_SPECIAL) {
             if (entry & ENTRY_SUBTABLE) {
-                drop(EntryDrop(entry));
+                consume(entry);
                 entry =
                     literalLength[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
-                if (entry & ENTRY_LITERAL) {
-                    drop(EntryDrop(entry));
-                    *out++ = uint8_t(entry >> 12);
+                if (EntryIsLiteral(entry)) {
+                    consume(entry);
+                    *out++ = EntryLiteral(entry);
+                    entry = literalLength[bits & LITERAL_LENGTH_MASK];
                     continue;
                 }
             }
             if (entry & (ENTRY_END | ENTRY_INVALID)) {
                 if (entry & ENTRY_INVALID) {
-                    status = Status::Error;
+                    result = {true, Status::Error};
                 } else {
-                    drop(EntryDrop(entry));
-                    status = Status::BlockDone;
+                    consume(entry);
+                    result = {true, Status::BlockDone};
                 }
-                finished = true;
                 break;
             }
-            uint32_t length =
-                EntryValue(entry) +
-                uint32_t((bits & ((uint64_t(1) << EntryDrop(entry)) - 1)) >> EntryCodeBits(entry));
-            drop(EntryDrop(entry));
+        }
+        // Length and distance entries have no literal flag: their base is
+        // all of the entry above the value shift.
+        uint64_t before = bits;
+        consume(entry);
+        uint32_t length = (entry >> ENTRY_VALUE_SHIFT) + extra(before, entry);
 
-            entry = distances[bits & DISTANCE_MASK];
-            if (entry & ENTRY_SUBTABLE) {
-                drop(EntryDrop(entry));
-                entry = distances[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
-            }
+        entry = distances[bits & DISTANCE_MASK];
+        if (entry & ENTRY_SPECIAL) {
             if (entry & ENTRY_INVALID) {
-                status = Status::Error;
-                finished = true;
+                result = {true, Status::Error};
                 break;
             }
-            const uint32_t distance =
-                EntryValue(entry) +
-                uint32_t((bits & ((uint64_t(1) << EntryDrop(entry)) - 1)) >> EntryCodeBits(entry));
-            drop(EntryDrop(entry));
-
-            if (distance > uint32_t(out - outStart)) {
-                if (!CopyFromHistory(state, out, distance, length)) {
-                    status = Status::Error;
-                    finished = true;
-                    break;
-                }
-                if (length == 0) continue;
+            consume(entry);
+            entry = distances[EntryValue(entry) + (bits & ((1u << EntryCodeBits(entry)) - 1))];
+            if (entry & ENTRY_INVALID) {
+                result = {true, Status::Error};
+                break;
             }
-            CopyMatchFast(out, distance, length);
-            out += length;
         }
+        before = bits;
+        consume(entry);
+        const uint32_t distance = (entry >> ENTRY_VALUE_SHIFT) + extra(before, entry);
 
-        reader.bits = bits & ((uint64_t(1) << count) - 1);
-        reader.count = count;
-        reader.next = in;
-        if (finished) {
-            state.output = out;
-            return status;
+        entry = literalLength[bits & LITERAL_LENGTH_MASK];
+
+        if (distance > uint32_t(out - outStart)) {
+            // Copies of the position and length keep the loop's own in registers.
+            uint8_t* historyOut = out;
+            uint32_t rest = length;
+            if (!CopyFromHistory(state, historyOut, distance, rest)) {
+                result = {true, Status::Error};
+                break;
+            }
+            out = historyOut;
+            length = rest;
+            if (length == 0) continue;
         }
+        uint8_t* const end = out + length;
+        if constexpr (KeepTail) {
+            uint8_t saved[MATCH_SPILL];
+            std::memcpy(saved, end, MATCH_SPILL);
+            CopyMatchFast(out, distance, length);
+            std::memcpy(end, saved, MATCH_SPILL);
+        } else {
+            CopyMatchFast(out, distance, length);
+        }
+        out = end;
+    }
+
+    count &= 63;
+    reader.bits = bits & ((uint64_t(1) << count) - 1);
+    reader.count = count;
+    reader.next = in;
+    outRef = out;
+    return result;
+}
+
+#if defined(__x86_64__) && defined(__BMI2__)
+constexpr bool BMI2_EVERYWHERE = true;
+#else
+constexpr bool BMI2_EVERYWHERE = false;
+#endif
+
+// The loop for the block at hand: history in the buffer or none.
+template <bool Bmi2>
+[[gnu::always_inline]] inline FastResult DecodeFastFor(DecodingState& state, uint8_t*& out,
+                                                       const uint32_t* literalLength,
+                                                       const uint32_t* distances) {
+    return state.historyFilled != 0 ? DecodeFast<Bmi2, true>(state, out, literalLength, distances)
+                                    : DecodeFast<Bmi2, false>(state, out, literalLength, distances);
+}
+
+FastResult DecodeFastPlain(DecodingState& state, uint8_t*& out, const uint32_t* literalLength,
+                           const uint32_t* distances) {
+    return DecodeFastFor<BMI2_EVERYWHERE>(state, out, literalLength, distances);
+}
+
+// The same loop for processors with BMI2, whose shifts take their count from
+// any register and leave the flags alone, and whose bzhi masks in one step:
+// the loop is mostly shifts and masks by counts held in entries.
+#if defined(__x86_64__) && !defined(__BMI2__)
+[[gnu::target("bmi2")]] FastResult DecodeFastBmi2(DecodingState& state, uint8_t*& out,
+                                                  const uint32_t* literalLength,
+                                                  const uint32_t* distances) {
+    return DecodeFastFor<true>(state, out, literalLength, distances);
+}
+
+// Set while the library is loaded; should a decoder run before that, the
+// plain loop serves, which is just as exact.
+const bool HAS_BMI2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("bmi2") != 0;
+}();
+
+FastResult DecodeFastBest(DecodingState& state, uint8_t*& out, const uint32_t* literalLength,
+                          const uint32_t* distances) {
+    return HAS_BMI2 ? DecodeFastBmi2(state, out, literalLength, distances)
+                    : DecodeFastPlain(state, out, literalLength, distances);
+}
+#else
+FastResult DecodeFastBest(DecodingState& state, uint8_t*& out, const uint32_t* literalLength,
+                          const uint32_t* distances) {
+    return DecodeFastPlain(state, out, literalLength, distances);
+}
+#endif
+
+// Decodes literal/length and distance codes until the end-of-block code, a
+// full output buffer or an error. First the fast loop, then one code at a
+// time near the ends of the input and the output.
+Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const uint32_t* distances) {
+    BitReader& reader = state.reader;
+    uint8_t* out = state.output;
+    uint8_t* const outEnd = state.outputEnd;
+    const FastResult fast = DecodeFastBest(state, out, literalLength, distances);
+    if (fast.finished) {
+        state.output = out;
+        return fast.status;
     }
 
     Status status;
@@ -265,7 +412,7 @@ Status DecodeCodes(DecodingState& state, const uint32_t* literalLength, const ui
         }
         if (entry & ENTRY_LITERAL) {
             reader.Drop(EntryDrop(entry));
-            *out++ = uint8_t(entry >> 12);
+            *out++ = EntryLiteral(entry);
             continue;
         }
         if (entry & ENTRY_INVALID) {
@@ -324,32 +471,16 @@ Status DecodeStored(DecodingState& state) {
     return Status::BlockDone;
 }
 
-// Reads a dynamic block's code lengths and builds its two tables.
-bool ReadDynamicTables(DecodingState& state) {
-    BitReader& reader = state.reader;
-    reader.Refill();
-    const unsigned literalCodes = reader.Take(5) + 257;
-    const unsigned distanceCodes = reader.Take(5) + 1;
-    const unsigned codeLengthCodes = reader.Take(4) + 4;
-    if (literalCodes > MAX_DYNAMIC_LITERAL_LENGTH_CODES ||
-        distanceCodes > MAX_DYNAMIC_DISTANCE_CODES)
-        return false;
-
-    uint8_t codeLengthLengths[CODE_LENGTH_SYMBOLS] = {};
-    reader.Refill();  // 19 x 3 bits fit
-    for (unsigned i = 0; i < codeLengthCodes; ++i)
-        codeLengthLengths[CODE_LENGTH_ORDER[i]] = uint8_t(reader.Take(3));
-    if (!BuildTable(codeLengthLengths, CODE_LENGTH_SYMBOLS, CODE_LENGTH_LEAVES.leaf,
-                    CODE_LENGTH_ROOT_BITS, state.codeLength, CODE_LENGTH_TABLE_SIZE,
-                    Completeness::Required))
-        return false;
-
-    const unsigned total = literalCodes + distanceCodes;
-    uint8_t* lengths = state.lengths;
+// Reads `total` code lengths with the code-length code's table. Works on a
+// copy of the bit reader: kept in registers, it is not reloaded after every
+// length stored.
+bool ReadCodeLengths(BitReader& shared, const uint32_t* codeLength, uint8_t* lengths,
+                     unsigned total) {
+    BitReader reader = shared;
     uint8_t previous = 0;
     for (unsigned i = 0; i < total;) {
         if (reader.count < CODE_LENGTH_ROOT_BITS + 7) reader.Refill();
-        const uint32_t entry = state.codeLength[reader.bits & (CODE_LENGTH_TABLE_SIZE - 1)];
+        const uint32_t entry = codeLength[reader.bits & (CODE_LENGTH_TABLE_SIZE - 1)];
         if (entry & ENTRY_INVALID) return false;
         reader.Drop(EntryDrop(entry));
         const unsigned symbol = EntryValue(entry);
@@ -372,6 +503,34 @@ bool ReadDynamicTables(DecodingState& state) {
         i += repeat;
         previous = value;
     }
+
+    shared = reader;
+    return true;
+}
+
+// Reads a dynamic block's code lengths and builds its two tables.
+bool ReadDynamicTables(DecodingState& state) {
+    BitReader& reader = state.reader;
+    reader.Refill();
+    const unsigned literalCodes = reader.Take(5) + 257;
+    const unsigned distanceCodes = reader.Take(5) + 1;
+    const unsigned codeLengthCodes = reader.Take(4) + 4;
+    if (literalCodes > MAX_DYNAMIC_LITERAL_LENGTH_CODES ||
+        distanceCodes > MAX_DYNAMIC_DISTANCE_CODES)
+        return false;
+
+    uint8_t codeLengthLengths[CODE_LENGTH_SYMBOLS] = {};
+    reader.Refill();  // 19 x 3 bits fit
+    for (unsigned i = 0; i < codeLengthCodes; ++i)
+        codeLengthLengths[CODE_LENGTH_ORDER[i]] = uint8_t(reader.Take(3));
+    if (!BuildTable(codeLengthLengths, CODE_LENGTH_SYMBOLS, CODE_LENGTH_LEAVES.leaf,
+                    CODE_LENGTH_ROOT_BITS, state.codeLength, CODE_LENGTH_TABLE_SIZE,
+                    Completeness::Required))
+        return false;
+
+    const unsigned total = literalCodes + distanceCodes;
+    uint8_t* lengths = state.lengths;
+    if (!ReadCodeLengths(reader, state.codeLength, lengths, total)) return false;
 
     return BuildTable(lengths, literalCodes, LITERAL_LENGTH_LEAVES.leaf, LITERAL_LENGTH_ROOT_BITS,
                       state.literalLength, LITERAL_LENGTH_TABLE_SIZE, Completeness::Required) &&

@@ -99,9 +99,9 @@ TEST(MszipStream, EveryLengthAndDistanceCode) {
     ASSERT_EQ(decoder.Decode(HistoryBlock(model)), CAB_DECODER_OK);
     std::vector<unsigned> distances;
     for (unsigned code = 0; code < 30; ++code) {
-        distances.push_back(BitWriter::DISTANCE_BASE[code]);
-        distances.push_back(BitWriter::DISTANCE_BASE[code] +
-                            (1u << BitWriter::DISTANCE_EXTRA[code]) - 1);
+        distances.push_back(BitWriter::DistanceBase(code));
+        distances.push_back(BitWriter::DistanceBase(code) + (1u << BitWriter::DistanceExtra(code)) -
+                            1);
     }
     unsigned length = 3;
     while (length <= 258) {

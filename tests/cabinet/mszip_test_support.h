@@ -150,11 +150,11 @@ class BitWriter {
     }
     BitWriter& FixedMatch(unsigned length, unsigned distance) {
         unsigned symbol = 0;
-        while (symbol + 1 < 29 && LENGTH_BASE[symbol + 1] <= length) ++symbol;
-        FixedLiteral(257 + symbol).Bits(length - LENGTH_BASE[symbol], LENGTH_EXTRA[symbol]);
+        while (symbol + 1 < 29 && LengthBase(symbol + 1) <= length) ++symbol;
+        FixedLiteral(257 + symbol).Bits(length - LengthBase(symbol), LengthExtra(symbol));
         unsigned code = 0;
-        while (code + 1 < 30 && DISTANCE_BASE[code + 1] <= distance) ++code;
-        return Code(code, 5).Bits(distance - DISTANCE_BASE[code], DISTANCE_EXTRA[code]);
+        while (code + 1 < 30 && DistanceBase(code + 1) <= distance) ++code;
+        return Code(code, 5).Bits(distance - DistanceBase(code), DistanceExtra(code));
     }
     // Header of a stored block followed by its bytes.
     BitWriter& Stored(bool final, const Bytes& bytes) {
@@ -173,17 +173,25 @@ class BitWriter {
         return out;
     }
 
-    static constexpr uint16_t LENGTH_BASE[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                                 15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                                 67, 83, 99, 115, 131, 163, 195, 227, 258};
-    static constexpr uint8_t LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    static constexpr uint16_t DISTANCE_BASE[30] = {
-        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-    static constexpr uint8_t DISTANCE_EXTRA[30] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
-                                                   4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
-                                                   9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+    // The length and distance codes by deflate's rules rather than its
+    // tables, so that the decoder's tables meet an independent account: the
+    // extra bits grow by one every four length codes from code 8 and every
+    // two distance codes from code 4, each base follows the previous code's
+    // range, and length code 28 stands alone for 258.
+    static constexpr unsigned LengthExtra(unsigned code) {
+        return code < 8 || code == 28 ? 0 : (code - 4) / 4;
+    }
+    static constexpr unsigned LengthBase(unsigned code) {
+        unsigned base = 3;
+        for (unsigned below = 0; below < code; ++below) base += 1u << LengthExtra(below);
+        return code == 28 ? 258 : base;
+    }
+    static constexpr unsigned DistanceExtra(unsigned code) { return code < 4 ? 0 : (code - 2) / 2; }
+    static constexpr unsigned DistanceBase(unsigned code) {
+        unsigned base = 1;
+        for (unsigned below = 0; below < code; ++below) base += 1u << DistanceExtra(below);
+        return base;
+    }
 
   private:
     void Bit(unsigned bit) {
