@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/frame_encoding.h"
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
 #include "bench/processor_time.h"
@@ -34,34 +35,14 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-constexpr size_t kFrame = 32768;
+using bench_frames::Bytes;
+constexpr size_t kFrame = bench_frames::FRAME;
 
 using bench_time::CpuSeconds;
 using bench_time::Fail;
 
-struct Frames {
-    std::vector<Bytes> blocks;
-    size_t bytes = 0;
-};
-
-Frames Encode(cab::FolderEncoder& encoder, const Bytes& data, double* seconds = nullptr) {
-    Frames frames;
-    double start = CpuSeconds();
-    for (size_t pos = 0; pos < data.size(); pos += kFrame) {
-        uint32_t size = static_cast<uint32_t>(std::min(kFrame, data.size() - pos));
-        frames.blocks.emplace_back();
-        if (!encoder.EncodeFrame(data.data() + pos, size, pos + size >= data.size(),
-                                 frames.blocks.back())) {
-            Fail("encoding failed");
-        }
-        frames.bytes += frames.blocks.back().size();
-    }
-    if (seconds != nullptr) {
-        *seconds = CpuSeconds() - start;
-    }
-    return frames;
-}
+using bench_frames::Encode;
+using bench_frames::Frames;
 
 // "CK" and a raw deflate stream of the frame alone.
 Frames IndependentMszip(const Bytes& data) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/frame_encoding.h"
 #include "bench/heap_services.h"
 #include "bench/machine_corpus.h"
 #include "bench/processor_time.h"
@@ -20,28 +21,10 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-constexpr size_t kFrame = 32768;
+using bench_frames::Bytes;
+constexpr size_t kFrame = bench_frames::FRAME;
 
-using bench_time::CpuSeconds;
 using bench_time::Fail;
-
-std::vector<Bytes> Encode(const cab::LzxEncoderOptions& options, const Bytes& data,
-                          double* seconds) {
-    auto encoder = cab::MakeLzxEncoder(options);
-    if (!encoder) Fail("no encoder for these options");
-    std::vector<Bytes> blocks;
-    const double start = CpuSeconds();
-    for (size_t pos = 0; pos < data.size(); pos += kFrame) {
-        const uint32_t size = static_cast<uint32_t>(std::min(kFrame, data.size() - pos));
-        blocks.emplace_back();
-        if (!encoder->EncodeFrame(data.data() + pos, size, pos + size >= data.size(),
-                                  blocks.back()))
-            Fail("encoding failed");
-    }
-    *seconds = CpuSeconds() - start;
-    return blocks;
-}
 
 void CheckDecodes(const std::vector<Bytes>& blocks, const Bytes& corpus) {
     const cab::DecoderServices services = HeapServices();
@@ -79,12 +62,14 @@ int main(int argc, char** argv) {
     std::vector<double> seconds;
     size_t bytes = 0;
     for (int round = 0; round < rounds; ++round) {
+        auto encoder = cab::MakeLzxEncoder(options);
+        if (!encoder) Fail("no encoder for these options");
         double s = 0;
-        std::vector<Bytes> blocks = Encode(options, corpus, &s);
+        const bench_frames::Frames frames = bench_frames::Encode(*encoder, corpus, &s);
         seconds.push_back(s);
         if (round == 0) {
-            CheckDecodes(blocks, corpus);
-            for (const Bytes& b : blocks) bytes += b.size();
+            CheckDecodes(frames.blocks, corpus);
+            bytes = frames.bytes;
         }
     }
     std::sort(seconds.begin(), seconds.end());
