@@ -69,7 +69,7 @@ void DecodeBlocks(int bits, bool paged, const uint8_t* data, size_t size) {
     std::vector<uint8_t> output(32768);
     std::vector<uint8_t> expected;
     cab::quantum_test::ReferenceQuantumDecoder reference(bits);
-    bool comparable = true;  // both decoders went through the same blocks
+    bool comparable = true;  // both decoders went through the same blocks, all accepted
     size_t offset = 0;
     while (offset + 4 <= size) {
         uint32_t inputSize = data[offset] | (data[offset + 1] << 8);
@@ -91,13 +91,11 @@ void DecodeBlocks(int bits, bool paged, const uint8_t* data, size_t size) {
         }
         if (!accepted) {
             // After a failure the two may stand at different points of the
-            // block; they agree again after a reset.
+            // block, and their windows may hold different bytes; a reset keeps
+            // the window, so they are not compared again. Ours is still reset
+            // now and then and driven on.
             comparable = false;
-            if (offset & 1) {
-                cab::QuantumReset(handle);
-                reference.Reset();
-                comparable = true;
-            }
+            if (offset & 1) cab::QuantumReset(handle);
         }
     }
     cab::QuantumDestroy(handle);

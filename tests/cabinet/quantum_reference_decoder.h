@@ -30,11 +30,6 @@ class ReferenceQuantumDecoder {
         }
     }
 
-    void Reset() {
-        windowPosition_ = 0;
-        InitModels();
-    }
-
     int positionModelEntries(int which) const { return models_[8 + which].entries; }
 
     // Decodes one block of exactly `outputSize` bytes; false on any failure.
