@@ -87,9 +87,23 @@ inline constexpr Leaf DistanceLeaf(unsigned symbol) {
     return {ENTRY_INVALID, 0};
 }
 
-// Leaves of a code-length code: the value is the symbol itself (0 to 18).
+// Leaves of a code-length code, so that every symbol reads the same way: the
+// value holds the code length to store (bits 0-3), how many times before the
+// extra bits are added (bits 4-7), and whether the previous length is
+// repeated in place of bits 0-3 (bit 8). Lengths 0 to 15 are stored once;
+// 16 repeats the previous length 3 to 6 times (2 extra bits), 17 stores 3 to
+// 10 zeros (3 extra bits), 18 stores 11 to 138 zeros (7 extra bits).
+inline constexpr unsigned CODE_LENGTH_REPEAT_SHIFT = 4;
+inline constexpr unsigned CODE_LENGTH_PREVIOUS = 1u << 8;
+
 inline constexpr Leaf CodeLengthLeaf(unsigned symbol) {
-    return {uint32_t(symbol) << ENTRY_VALUE_SHIFT, 0};
+    auto leaf = [](unsigned value, unsigned extraBits) {
+        return Leaf{value << ENTRY_VALUE_SHIFT, uint8_t(extraBits)};
+    };
+    if (symbol < 16) return leaf(symbol | 1u << CODE_LENGTH_REPEAT_SHIFT, 0);
+    if (symbol == 16) return leaf(CODE_LENGTH_PREVIOUS | 3u << CODE_LENGTH_REPEAT_SHIFT, 2);
+    if (symbol == 17) return leaf(3u << CODE_LENGTH_REPEAT_SHIFT, 3);
+    return leaf(11u << CODE_LENGTH_REPEAT_SHIFT, 7);
 }
 
 template <unsigned Count, typename Make>
@@ -147,9 +161,23 @@ inline constexpr unsigned ReverseBits(unsigned code, unsigned length) {
 constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* leaves,
                           unsigned rootBits, uint32_t* table, unsigned capacity,
                           Completeness completeness) {
+    // Counting and sorting run in four lanes, one per quarter of the
+    // symbols, each with its own counters: neighbouring symbols mostly share
+    // a length, and with one counter per length every step would wait for
+    // the previous step's store to that counter.
+    constexpr unsigned LANES = 4;
+    const unsigned quarter = count / LANES;
+    const unsigned laneEnd = quarter * LANES;  // symbols from here on: the last lane's tail
+    auto laneSymbol = [quarter](unsigned lane, unsigned k) { return lane * quarter + k; };
+    uint16_t laneCount[LANES][MAX_CODE_BITS + 1] = {};
+    for (unsigned k = 0; k < quarter; ++k)
+        for (unsigned lane = 0; lane < LANES; ++lane)
+            ++laneCount[lane][lengths[laneSymbol(lane, k)]];
+    for (unsigned symbol = laneEnd; symbol < count; ++symbol)
+        ++laneCount[LANES - 1][lengths[symbol]];
     uint16_t lengthCount[MAX_CODE_BITS + 1] = {};
-    for (unsigned symbol = 0; symbol < count; ++symbol) ++lengthCount[lengths[symbol]];
-    lengthCount[0] = 0;
+    for (unsigned length = 1; length <= MAX_CODE_BITS; ++length)
+        for (unsigned lane = 0; lane < LANES; ++lane) lengthCount[length] += laneCount[lane][length];
 
     int unused = 1;
     unsigned longest = 0;
@@ -160,14 +188,30 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
     }
     if (unused > 0 && longest > 1 && completeness == Completeness::Required) return false;
 
-    // Symbols in canonical order: by code length, then by symbol.
-    uint16_t offset[MAX_CODE_BITS + 2] = {};
-    for (unsigned length = 1; length <= MAX_CODE_BITS; ++length)
-        offset[length + 1] = offset[length] + lengthCount[length];
-    uint16_t sorted[LITERAL_LENGTH_SYMBOLS];  // only the first `codes` are written and read
-    for (unsigned symbol = 0; symbol < count; ++symbol)
-        if (lengths[symbol] != 0) sorted[offset[lengths[symbol]]++] = uint16_t(symbol);
-    const unsigned codes = offset[MAX_CODE_BITS];  // offsets now point past each length
+    // Symbols in canonical order: by code length, then by symbol. Each lane
+    // writes its symbols of a length after those of the lanes before it;
+    // unused symbols (length 0) go after all codes and are never read.
+    // `offset[length]` ends up past the symbols of that length.
+    uint16_t offset[MAX_CODE_BITS + 1] = {};
+    uint16_t laneNext[LANES][MAX_CODE_BITS + 1] = {};
+    unsigned at = 0;
+    for (unsigned length = 1; length <= MAX_CODE_BITS + 1; ++length) {
+        const unsigned sortedLength = length & MAX_CODE_BITS;  // 0 last
+        for (unsigned lane = 0; lane < LANES; ++lane) {
+            laneNext[lane][sortedLength] = uint16_t(at);
+            at += laneCount[lane][sortedLength];
+        }
+        offset[sortedLength] = uint16_t(at);
+    }
+    uint16_t sorted[LITERAL_LENGTH_SYMBOLS];  // only the first `count` are written
+    for (unsigned k = 0; k < quarter; ++k)
+        for (unsigned lane = 0; lane < LANES; ++lane) {
+            const unsigned symbol = laneSymbol(lane, k);
+            sorted[laneNext[lane][lengths[symbol]]++] = uint16_t(symbol);
+        }
+    for (unsigned symbol = laneEnd; symbol < count; ++symbol)
+        sorted[laneNext[LANES - 1][lengths[symbol]]++] = uint16_t(symbol);
+    const unsigned codes = offset[MAX_CODE_BITS];
 
     // The root grows by doubling: before the codes of length n go in, its
     // first 2^(n-1) entries hold every shorter code, and copying them once

@@ -37,7 +37,8 @@ struct DecodingState {
     uint32_t literalLength[LITERAL_LENGTH_TABLE_SIZE];
     uint32_t distance[DISTANCE_TABLE_SIZE];
     uint32_t codeLength[CODE_LENGTH_TABLE_SIZE];
-    uint8_t lengths[MAX_DYNAMIC_LITERAL_LENGTH_CODES + MAX_DYNAMIC_DISTANCE_CODES];
+    // Room for a word stored at the last length (see ReadCodeLengths).
+    uint8_t lengths[MAX_DYNAMIC_LITERAL_LENGTH_CODES + MAX_DYNAMIC_DISTANCE_CODES + 7];
 };
 
 struct MszipHandle {
@@ -178,8 +179,8 @@ struct FastResult {
 // The fast loop runs while this much output room and input are left: one
 // iteration writes at most three literals or a 258-byte match with its spill,
 // and refills once (an 8-byte load).
-constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 258 + MATCH_SPILL;
-constexpr std::ptrdiff_t FAST_INPUT_ROOM = 8;
+constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 + 258 + MATCH_SPILL;
+constexpr std::ptrdiff_t FAST_INPUT_ROOM = 15;
 
 // Decodes codes with whole-word refills and no bounds checks while at least
 // FAST_INPUT_ROOM bytes of input and FAST_OUTPUT_ROOM bytes of output room
@@ -241,22 +242,43 @@ template <bool Bmi2, bool KeepTail>
     // (11 bits, within the 64).
     while (in <= inLimit && out <= outLimit) {
         refill();
-        if (EntryIsLiteral(entry)) {
-            consume(entry);
+        // Whether `entry` is a root literal or a root length, the bits after
+        // it are the same, and so are the lookups that follow: the next
+        // literal/length or the distance. Both go out before the test of its
+        // kind, so that when that test is mispredicted (once per match, about)
+        // the lookup the right path needs is already under way.
+        uint64_t after;
+        uint32_t nextAfterLiteral, distanceAfterLength;
+        auto lookAhead = [&] {
+            after = bits >> (entry & 63);
+            nextAfterLiteral = literalLength[after & LITERAL_LENGTH_MASK];
+            distanceAfterLength = distances[after & DISTANCE_MASK];
+        };
+        auto literal = [&] {
+            bits = after;
+            count -= entry;
             *out++ = EntryLiteral(entry);
-            entry = literalLength[bits & LITERAL_LENGTH_MASK];
+            entry = nextAfterLiteral;
+        };
+        lookAhead();
+        if (EntryIsLiteral(entry)) {
+            // Up to three literals; a length after the first or second is
+            // handled here, after one more refill.
+            literal();
+            lookAhead();
             if (EntryIsLiteral(entry)) {
-                consume(entry);
-                *out++ = EntryLiteral(entry);
-                entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                literal();
+                lookAhead();
                 if (EntryIsLiteral(entry)) {
-                    consume(entry);
-                    *out++ = EntryLiteral(entry);
-                    entry = literalLength[bits & LITERAL_LENGTH_MASK];
+                    literal();
+                    continue;
                 }
             }
-            continue;
+            refill();
+            after = bits >> (entry & 63);
         }
+        uint64_t before = bits;
+        uint32_t distanceEntry = distanceAfterLength;
         if (entry & ENTRY_SPECIAL) {
             if (entry & ENTRY_SUBTABLE) {
                 consume(entry);
@@ -278,14 +300,19 @@ template <bool Bmi2, bool KeepTail>
                 }
                 break;
             }
+            // A length from a sub-table: its distance follows it.
+            before = bits;
+            consume(entry);
+            distanceEntry = distances[bits & DISTANCE_MASK];
+        } else {
+            bits = after;
+            count -= entry;
         }
         // Length and distance entries have no literal flag: their base is
         // all of the entry above the value shift.
-        uint64_t before = bits;
-        consume(entry);
         uint32_t length = (entry >> ENTRY_VALUE_SHIFT) + extra(before, entry);
 
-        entry = distances[bits & DISTANCE_MASK];
+        entry = distanceEntry;
         if (entry & ENTRY_SPECIAL) {
             if (entry & ENTRY_INVALID) {
                 result = {true, Status::Error};
@@ -473,35 +500,27 @@ Status DecodeStored(DecodingState& state) {
 
 // Reads `total` code lengths with the code-length code's table. Works on a
 // copy of the bit reader: kept in registers, it is not reloaded after every
-// length stored.
+// length stored. Every symbol is read the same way (see CodeLengthLeaf), and
+// its first 8 copies are stored as one word, which may reach up to 7 bytes
+// past `total` (`lengths` has room for that): no branch on the kind of symbol.
 bool ReadCodeLengths(BitReader& shared, const uint32_t* codeLength, uint8_t* lengths,
                      unsigned total) {
     BitReader reader = shared;
-    uint8_t previous = 0;
+    uint32_t previous = 0;
     for (unsigned i = 0; i < total;) {
         if (reader.count < CODE_LENGTH_ROOT_BITS + 7) reader.Refill();
         const uint32_t entry = codeLength[reader.bits & (CODE_LENGTH_TABLE_SIZE - 1)];
         if (entry & ENTRY_INVALID) return false;
+        const uint32_t extra = reader.Peek(EntryDrop(entry)) >> EntryCodeBits(entry);
         reader.Drop(EntryDrop(entry));
-        const unsigned symbol = EntryValue(entry);
-        if (symbol < 16) {
-            lengths[i++] = previous = uint8_t(symbol);
-            continue;
-        }
-        unsigned repeat;
-        uint8_t value = 0;
-        if (symbol == 16) {
-            repeat = 3 + reader.Take(2);
-            value = previous;
-        } else if (symbol == 17) {
-            repeat = 3 + reader.Take(3);
-        } else {
-            repeat = 11 + reader.Take(7);
-        }
+        const unsigned value = EntryValue(entry);
+        const unsigned repeat = (value >> CODE_LENGTH_REPEAT_SHIFT & 15) + extra;
+        const uint32_t length = value & CODE_LENGTH_PREVIOUS ? previous : value & 15;
         if (i + repeat > total) return false;
-        std::memset(lengths + i, value, repeat);
+        Store64(lengths + i, uint64_t(length) * 0x0101010101010101);
+        if (repeat > 8) std::memset(lengths + i + 8, int(length), repeat - 8);
         i += repeat;
-        previous = value;
+        previous = length;
     }
 
     shared = reader;
