@@ -177,8 +177,9 @@ struct FastResult {
 };
 
 // The fast loop runs while this much output room and input are left: one
-// iteration writes at most three literals or a 258-byte match with its spill,
-// and refills once (an 8-byte load).
+// iteration writes at most three literals, or two literals and a 258-byte
+// match with its spill, and refills at most twice (8-byte loads, each moving
+// the input on by at most 7 bytes).
 constexpr std::ptrdiff_t FAST_OUTPUT_ROOM = 2 + 258 + MATCH_SPILL;
 constexpr std::ptrdiff_t FAST_INPUT_ROOM = 15;
 
@@ -186,7 +187,8 @@ constexpr std::ptrdiff_t FAST_INPUT_ROOM = 15;
 // FAST_INPUT_ROOM bytes of input and FAST_OUTPUT_ROOM bytes of output room
 // remain. Shaped for speed: the next literal/length entry is looked up as soon
 // as the bits before it are consumed, ahead of the match copy, so lookups do
-// not wait on copies.
+// not wait on copies; and the lookups that may follow an entry go out before
+// the test of its kind (see the loop).
 //
 // With `KeepTail` (history left by the previous block is still in the buffer)
 // the bytes a match copy spills are put back afterwards: they may be history
@@ -237,15 +239,18 @@ template <bool Bmi2, bool KeepTail>
     // between a code and the next lookup. Afterwards the count is at least
     // 56, and all 64 bits of the buffer are stream bits (the load fills it
     // up; the count only takes whole bytes). That covers three root literals
-    // (11 bits each) and the next lookup, or a length with its extra bits (20
-    // bits), a distance with its extra bits (28 bits) and the next lookup
-    // (11 bits, within the 64).
+    // (11 bits each) with the look-ahead after each (at most 11 + 11 + 16 +
+    // 11 bits: a root length takes at most 16 with its extra bits); or up to
+    // two literals and the look-ahead after them, then a second refill; then
+    // a length with its extra bits (20 bits from a sub-table), a distance
+    // with its extra bits (28 bits) and the next lookup (11 bits, within the
+    // 64).
     while (in <= inLimit && out <= outLimit) {
         refill();
         // Whether `entry` is a root literal or a root length, the bits after
-        // it are the same, and so are the lookups that follow: the next
+        // it are the same, and so are the lookups that may follow: the next
         // literal/length or the distance. Both go out before the test of its
-        // kind, so that when that test is mispredicted (once per match, about)
+        // kind, so that when that test is mispredicted (about once per match)
         // the lookup the right path needs is already under way.
         uint64_t after;
         uint32_t nextAfterLiteral, distanceAfterLength;
@@ -262,8 +267,8 @@ template <bool Bmi2, bool KeepTail>
         };
         lookAhead();
         if (EntryIsLiteral(entry)) {
-            // Up to three literals; a length after the first or second is
-            // handled here, after one more refill.
+            // Up to three literals; a length after the first or second
+            // goes on in this iteration, after the second refill.
             literal();
             lookAhead();
             if (EntryIsLiteral(entry)) {
