@@ -177,7 +177,8 @@ constexpr bool BuildTable(const uint8_t* lengths, unsigned count, const Leaf* le
         ++laneCount[LANES - 1][lengths[symbol]];
     uint16_t lengthCount[MAX_CODE_BITS + 1] = {};
     for (unsigned length = 1; length <= MAX_CODE_BITS; ++length)
-        for (unsigned lane = 0; lane < LANES; ++lane) lengthCount[length] += laneCount[lane][length];
+        for (unsigned lane = 0; lane < LANES; ++lane)
+            lengthCount[length] += laneCount[lane][length];
 
     int unused = 1;
     unsigned longest = 0;

@@ -262,6 +262,48 @@ TEST(MszipStream, CodesUpToFifteenBitsDecodeThroughSubTables) {
     EXPECT_EQ(produced, expected);
 }
 
+// The most bits one step of decoding can take: two 11-bit literals, then a
+// 15-bit length code with 5 extra bits and a 15-bit distance code with 13,
+// 70 bits before the next code, more than one 64-bit load holds.
+TEST(MszipStream, LongestCodesAfterTwoLiteralsDecodeExactly) {
+    std::vector<uint8_t> literals(285, 0), distances(30, 0);
+    literals['A'] = 1;
+    literals[257] = 2;
+    for (unsigned k = 0; k < 12; ++k) literals['B' + k] = uint8_t(3 + k);  // 'J': 11 bits
+    literals[284] = literals[256] = 15;  // lengths 227-258 with 5 extra bits; end of block
+    for (unsigned i = 0; i < 14; ++i) distances[i] = uint8_t(i + 1);
+    distances[28] = distances[29] = 15;  // 16385-32768 with 13 extra bits
+    const auto literalCodes = CanonicalCodes(literals), distanceCodes = CanonicalCodes(distances);
+
+    BitWriter writer;
+    DynamicHeader::Plain(literals, distances).Write(writer, true);
+    Bytes expected;
+    auto literal = [&](unsigned symbol) {
+        writer.Code(literalCodes[symbol], literals[symbol]);
+        expected.push_back(uint8_t(symbol));
+    };
+    auto match = [&](unsigned extraLength, unsigned distanceSymbol, unsigned extraDistance) {
+        writer.Code(literalCodes[284], 15).Bits(extraLength, 5);
+        writer.Code(distanceCodes[distanceSymbol], distances[distanceSymbol]);
+        writer.Bits(extraDistance, BitWriter::DistanceExtra(distanceSymbol));
+        const unsigned distance = BitWriter::DistanceBase(distanceSymbol) + extraDistance;
+        for (unsigned i = 0; i < 227 + extraLength; ++i)
+            expected.push_back(expected[expected.size() - distance]);
+    };
+    for (unsigned i = 0; i < 400; ++i) literal('A' + (i * 5) % 13);
+    while (expected.size() < 28000) match(31, 13, expected.size() % 32);  // distance 97-128
+    for (unsigned i = 0; expected.size() < 32768 - 260; ++i) {
+        literal('J');
+        literal('J');
+        match(i % 32, 29, (i * 997) % 3000);
+    }
+    writer.Code(literalCodes[256], 15);
+    Decoder decoder;
+    Bytes produced;
+    ASSERT_EQ(decoder.Decode(writer.Block(), produced), CAB_DECODER_OK);
+    EXPECT_EQ(produced, expected);
+}
+
 // Each stream below is malformed in exactly one way.
 TEST(MszipStream, MalformedStreamsAreDataErrors) {
     Decoder decoder;
