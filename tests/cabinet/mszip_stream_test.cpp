@@ -222,6 +222,52 @@ TEST(MszipStream, LengthSixteenWithNothingBeforeRepeatsZero) {
     EXPECT_TRUE(produced.empty());
 }
 
+// A final dynamic block written symbol by symbol, with the bytes it must
+// decode to.
+class DynamicStream {
+  public:
+    DynamicStream(std::vector<uint8_t> literals, std::vector<uint8_t> distances)
+        : literals_(std::move(literals)),
+          distances_(std::move(distances)),
+          literalCodes_(CanonicalCodes(literals_)),
+          distanceCodes_(CanonicalCodes(distances_)) {
+        DynamicHeader::Plain(literals_, distances_).Write(writer_, true);
+    }
+
+    void Literal(unsigned symbol) {
+        writer_.Code(literalCodes_[symbol], literals_[symbol]);
+        expected_.push_back(uint8_t(symbol));
+    }
+    void Match(unsigned lengthSymbol, unsigned extraLength, unsigned distanceSymbol,
+               unsigned extraDistance) {
+        const unsigned lengthCode = lengthSymbol - 257;
+        writer_.Code(literalCodes_[lengthSymbol], literals_[lengthSymbol])
+            .Bits(extraLength, BitWriter::LengthExtra(lengthCode));
+        writer_.Code(distanceCodes_[distanceSymbol], distances_[distanceSymbol])
+            .Bits(extraDistance, BitWriter::DistanceExtra(distanceSymbol));
+        const unsigned length = BitWriter::LengthBase(lengthCode) + extraLength;
+        const unsigned distance = BitWriter::DistanceBase(distanceSymbol) + extraDistance;
+        for (unsigned i = 0; i < length; ++i)
+            expected_.push_back(expected_[expected_.size() - distance]);
+    }
+    size_t size() const { return expected_.size(); }
+
+    // Ends the block and decodes it.
+    void ExpectDecodesExactly() {
+        writer_.Code(literalCodes_[256], literals_[256]);
+        Decoder decoder;
+        Bytes produced;
+        ASSERT_EQ(decoder.Decode(writer_.Block(), produced), CAB_DECODER_OK);
+        EXPECT_EQ(produced, expected_);
+    }
+
+  private:
+    std::vector<uint8_t> literals_, distances_;
+    std::vector<uint32_t> literalCodes_, distanceCodes_;
+    BitWriter writer_;
+    Bytes expected_;
+};
+
 TEST(MszipStream, CodesUpToFifteenBitsDecodeThroughSubTables) {
     // Complete codes with one code of every length 1 to 14 and two of 15.
     std::vector<uint8_t> literals(258, 0), distances(16, 0);
@@ -232,34 +278,17 @@ TEST(MszipStream, CodesUpToFifteenBitsDecodeThroughSubTables) {
     literals[256] = 15;
     for (unsigned i = 0; i < 14; ++i) distances[i] = uint8_t(i + 1);
     distances[14] = distances[15] = 15;  // distances 129-192 and 193-256
-    const auto literalCodes = CanonicalCodes(literals), distanceCodes = CanonicalCodes(distances);
 
-    BitWriter writer;
-    DynamicHeader::Plain(literals, distances).Write(writer, true);
-    Bytes expected;
-    auto literal = [&](unsigned symbol) {
-        writer.Code(literalCodes[symbol], literals[symbol]);
-        expected.push_back(uint8_t(symbol));
-    };
-    auto match = [&](unsigned distanceSymbol, unsigned extra, unsigned distance) {
-        writer.Code(literalCodes[257], 2)
-            .Code(distanceCodes[distanceSymbol], distances[distanceSymbol]);
-        writer.Bits(extra, distanceSymbol >= 4 ? (distanceSymbol - 2) / 2 : 0);
-        for (int i = 0; i < 3; ++i) expected.push_back(expected[expected.size() - distance]);
-    };
+    DynamicStream stream(literals, distances);
     const char cycle[] = "AzMBzLA";
-    for (unsigned i = 0; i < 400; ++i) literal(uint8_t(cycle[i % 7]));
+    for (unsigned i = 0; i < 400; ++i) stream.Literal(uint8_t(cycle[i % 7]));
     for (unsigned j = 0; j < 600; ++j) {
-        match(14, j % 64, 129 + j % 64);
-        match(15, j % 64, 193 + j % 64);
-        match(0, 0, 1);
-        literal('z');
+        stream.Match(257, 0, 14, j % 64);
+        stream.Match(257, 0, 15, j % 64);
+        stream.Match(257, 0, 0, 0);
+        stream.Literal('z');
     }
-    writer.Code(literalCodes[256], 15);
-    Decoder decoder;
-    Bytes produced;
-    ASSERT_EQ(decoder.Decode(writer.Block(), produced), CAB_DECODER_OK);
-    EXPECT_EQ(produced, expected);
+    stream.ExpectDecodesExactly();
 }
 
 // The most bits one step of decoding can take: two 11-bit literals, then a
@@ -273,35 +302,16 @@ TEST(MszipStream, LongestCodesAfterTwoLiteralsDecodeExactly) {
     literals[284] = literals[256] = 15;  // lengths 227-258 with 5 extra bits; end of block
     for (unsigned i = 0; i < 14; ++i) distances[i] = uint8_t(i + 1);
     distances[28] = distances[29] = 15;  // 16385-32768 with 13 extra bits
-    const auto literalCodes = CanonicalCodes(literals), distanceCodes = CanonicalCodes(distances);
 
-    BitWriter writer;
-    DynamicHeader::Plain(literals, distances).Write(writer, true);
-    Bytes expected;
-    auto literal = [&](unsigned symbol) {
-        writer.Code(literalCodes[symbol], literals[symbol]);
-        expected.push_back(uint8_t(symbol));
-    };
-    auto match = [&](unsigned extraLength, unsigned distanceSymbol, unsigned extraDistance) {
-        writer.Code(literalCodes[284], 15).Bits(extraLength, 5);
-        writer.Code(distanceCodes[distanceSymbol], distances[distanceSymbol]);
-        writer.Bits(extraDistance, BitWriter::DistanceExtra(distanceSymbol));
-        const unsigned distance = BitWriter::DistanceBase(distanceSymbol) + extraDistance;
-        for (unsigned i = 0; i < 227 + extraLength; ++i)
-            expected.push_back(expected[expected.size() - distance]);
-    };
-    for (unsigned i = 0; i < 400; ++i) literal('A' + (i * 5) % 13);
-    while (expected.size() < 28000) match(31, 13, expected.size() % 32);  // distance 97-128
-    for (unsigned i = 0; expected.size() < 32768 - 260; ++i) {
-        literal('J');
-        literal('J');
-        match(i % 32, 29, (i * 997) % 3000);
+    DynamicStream stream(literals, distances);
+    for (unsigned i = 0; i < 400; ++i) stream.Literal('A' + (i * 5) % 13);
+    while (stream.size() < 28000) stream.Match(284, 31, 13, stream.size() % 32);  // 97-128 back
+    for (unsigned i = 0; stream.size() < 32768 - 260; ++i) {
+        stream.Literal('J');
+        stream.Literal('J');
+        stream.Match(284, i % 32, 29, (i * 997) % 3000);
     }
-    writer.Code(literalCodes[256], 15);
-    Decoder decoder;
-    Bytes produced;
-    ASSERT_EQ(decoder.Decode(writer.Block(), produced), CAB_DECODER_OK);
-    EXPECT_EQ(produced, expected);
+    stream.ExpectDecodesExactly();
 }
 
 // Each stream below is malformed in exactly one way.
